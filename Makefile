@@ -1,0 +1,39 @@
+# The two user-facing commands: `make test` (bootstrap, configure, build, run the suite)
+# and, once the command-line tool exists, `make demo`.
+BUILD_DIR ?= build
+JOBS ?= 2
+CMAKE_FLAGS ?=
+CTEST_FLAGS ?=
+
+.PHONY: all bootstrap configure build test test-asan test-tsan bench clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+configure: bootstrap
+	cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
+
+# The whole suite under AddressSanitizer + UndefinedBehaviorSanitizer.
+test-asan:
+	$(MAKE) test BUILD_DIR=build-asan CMAKE_FLAGS="-DZEL_SANITIZE=address -DZEL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug" \
+	  CTEST_FLAGS="-LE install"
+
+# The concurrency-heavy tests (futures, executors, foundation) under ThreadSanitizer.
+test-tsan:
+	$(MAKE) test BUILD_DIR=build-tsan CMAKE_FLAGS="-DZEL_SANITIZE=thread -DZEL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug" \
+	  CTEST_FLAGS="-L 'futures|foundation'"
+
+bench: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target zel_micro_bench
+	$(BUILD_DIR)/bench/zel_micro_bench
+
+clean:
+	rm -rf build build-asan build-tsan

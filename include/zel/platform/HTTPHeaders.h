@@ -1,0 +1,49 @@
+#pragma once
+// zel::HTTPHeaders — HTTP header fields in insertion order, names matched case-insensitively.
+//
+// Setting a field replaces an existing one whatever the case of its name (the first spelling
+// stays); adding appends to the existing value with ", ", the way the platform joins fields.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace zel {
+
+/// ASCII case-insensitive equality of header names.
+[[nodiscard]] bool headerNameEquals(std::string_view a, std::string_view b) noexcept;
+
+class HTTPHeaders {
+ public:
+  using Field = std::pair<std::string, std::string>;
+
+  HTTPHeaders() = default;
+  HTTPHeaders(std::initializer_list<Field> fields);
+
+  /// The value of the field, or absent.
+  [[nodiscard]] std::optional<std::string> value(std::string_view name) const;
+  [[nodiscard]] const std::string* find(std::string_view name) const noexcept;
+  [[nodiscard]] bool contains(std::string_view name) const noexcept { return find(name) != nullptr; }
+
+  /// Sets the field, replacing any field of that name; an absent value removes it.
+  void set(std::string_view name, std::optional<std::string> value);
+  /// Appends to the field's value with ", ", or adds the field.
+  void add(std::string_view name, std::string_view value);
+  /// Removes the field; returns whether it was present.
+  bool erase(std::string_view name);
+
+  [[nodiscard]] std::size_t size() const noexcept { return fields_.size(); }
+  [[nodiscard]] bool empty() const noexcept { return fields_.empty(); }
+  [[nodiscard]] auto begin() const noexcept { return fields_.begin(); }
+  [[nodiscard]] auto end() const noexcept { return fields_.end(); }
+
+  /// Same fields in the same order, names compared case-insensitively, values exactly.
+  friend bool operator==(const HTTPHeaders& a, const HTTPHeaders& b) noexcept;
+
+ private:
+  std::vector<Field> fields_;
+};
+
+}  // namespace zel

@@ -1,0 +1,92 @@
+#include "zel/platform/Json.h"
+
+#include <cmath>
+#include <limits>
+
+#include <boost/json/monotonic_resource.hpp>
+#include <boost/json/parser.hpp>
+#include <boost/json/serialize.hpp>
+
+namespace zel {
+namespace {
+
+Error readerError(std::string debugText) {
+  ErrorUserInfo info;
+  info.set(NSDebugDescriptionErrorKey, std::move(debugText));
+  return Error(NSCocoaErrorDomain, NSPropertyListReadCorruptError, std::move(info));
+}
+
+}  // namespace
+
+Result<boost::json::value> jsonObjectWithData(std::string_view text, JSONReadingOptions options) {
+  boost::json::parse_options parseOptions;
+  parseOptions.max_depth = kJSONMaxDepth;
+  parseOptions.allow_invalid_utf8 = false;
+  boost::json::parser parser(boost::json::storage_ptr(), parseOptions);
+
+  boost::system::error_code ec;
+  parser.write(text.data(), text.size(), ec);
+  if (ec) {
+    return readerError("Invalid JSON: " + ec.message());
+  }
+  boost::json::value value = parser.release();
+  if (!options.allowFragments && !value.is_object() && !value.is_array()) {
+    return readerError("JSON text did not start with array or object and option to allow "
+                       "fragments not set.");
+  }
+  return value;
+}
+
+Result<boost::json::value> jsonObjectWithData(const Data& data, JSONReadingOptions options) {
+  return jsonObjectWithData(data.stringView(), options);
+}
+
+std::string jsonString(const boost::json::value& value) { return boost::json::serialize(value); }
+
+Data jsonData(const boost::json::value& value) { return Data(jsonString(value)); }
+
+std::optional<std::int64_t> jsonInt64(const boost::json::value& value) noexcept {
+  switch (value.kind()) {
+    case boost::json::kind::int64:
+      return value.get_int64();
+    case boost::json::kind::uint64: {
+      const auto u = value.get_uint64();
+      if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+        return std::numeric_limits<std::int64_t>::max();
+      }
+      return static_cast<std::int64_t>(u);
+    }
+    case boost::json::kind::double_: {
+      const double d = value.get_double();
+      if (std::isnan(d)) return 0;
+      if (d >= 9223372036854775807.0) return std::numeric_limits<std::int64_t>::max();
+      if (d <= -9223372036854775808.0) return std::numeric_limits<std::int64_t>::min();
+      return static_cast<std::int64_t>(d);
+    }
+    case boost::json::kind::bool_:
+      return value.get_bool() ? 1 : 0;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<double> jsonDouble(const boost::json::value& value) noexcept {
+  switch (value.kind()) {
+    case boost::json::kind::int64:
+      return static_cast<double>(value.get_int64());
+    case boost::json::kind::uint64:
+      return static_cast<double>(value.get_uint64());
+    case boost::json::kind::double_:
+      return value.get_double();
+    case boost::json::kind::bool_:
+      return value.get_bool() ? 1.0 : 0.0;
+    default:
+      return std::nullopt;
+  }
+}
+
+bool jsonIsNumber(const boost::json::value& value) noexcept {
+  return value.is_number() || value.is_bool();
+}
+
+}  // namespace zel
