@@ -15,7 +15,8 @@ std::vector<std::string_view> splitPath(std::string_view path) {
   std::size_t start = 0;
   for (;;) {
     const auto slash = path.find('/', start);
-    components.push_back(path.substr(start, slash == std::string_view::npos ? slash : slash - start));
+    components.push_back(
+        path.substr(start, slash == std::string_view::npos ? slash : slash - start));
     if (slash == std::string_view::npos) break;
     start = slash + 1;
   }

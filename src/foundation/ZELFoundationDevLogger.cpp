@@ -14,9 +14,8 @@ class StandardErrorRemote final : public ZELFoundationDevLoggerRemote {
   void logErrorWithMessage(const std::string& message, bool, int, const std::string& method,
                            const std::function<std::string()>& fileID, std::uint32_t line,
                            const std::string&) override {
-    const std::string text =
-        "[ZELNetworking] " + (fileID ? fileID() : std::string()) + ":" + std::to_string(line) +
-        " " + method + ": " + message + "\n";
+    const std::string text = "[ZELNetworking] " + (fileID ? fileID() : std::string()) + ":" +
+                             std::to_string(line) + " " + method + ": " + message + "\n";
     std::fwrite(text.data(), 1, text.size(), stderr);
   }
 };

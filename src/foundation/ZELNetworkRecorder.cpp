@@ -4,17 +4,23 @@
 
 namespace zel {
 
-ZELNetworkRecorder::ZELNetworkRecorder(ConstructionKey, std::size_t capacity) : capacity_(capacity) {}
+ZELNetworkRecorder::ZELNetworkRecorder(ConstructionKey, std::size_t capacity)
+    : capacity_(capacity) {}
 
 std::shared_ptr<ZELNetworkRecorder> ZELNetworkRecorder::create(std::size_t capacity) {
   return std::make_shared<ZELNetworkRecorder>(ConstructionKey{}, capacity);
 }
 
-bool ZELNetworkRecorder::isCapturing() const noexcept { return capturing_.load(); }
+bool ZELNetworkRecorder::isCapturing() const noexcept {
+  return capturing_.load();
+}
 
-void ZELNetworkRecorder::setCapturing(bool capturing) noexcept { capturing_.store(capturing); }
+void ZELNetworkRecorder::setCapturing(bool capturing) noexcept {
+  capturing_.store(capturing);
+}
 
-void ZELNetworkRecorder::insertHTTPTransactionAsyncIfCapturing(ZELNSURLSessionDataTaskResult result) {
+void ZELNetworkRecorder::insertHTTPTransactionAsyncIfCapturing(
+    ZELNSURLSessionDataTaskResult result) {
   if (!capturing_.load() || capacity_ == 0) return;
   ZELRecordedHTTPTransaction transaction{accepted_.fetch_add(1) + 1,
                                          std::chrono::system_clock::now(), std::move(result)};
@@ -30,7 +36,8 @@ void ZELNetworkRecorder::store(ZELRecordedHTTPTransaction transaction) {
     std::lock_guard lock(mutex_);
     // Background threads may store out of order; keep the deque sorted by sequence number.
     auto it = transactions_.end();
-    while (it != transactions_.begin() && std::prev(it)->sequenceNumber > transaction.sequenceNumber) {
+    while (it != transactions_.begin() &&
+           std::prev(it)->sequenceNumber > transaction.sequenceNumber) {
       --it;
     }
     transactions_.insert(it, transaction);
@@ -45,14 +52,17 @@ std::vector<ZELRecordedHTTPTransaction> ZELNetworkRecorder::transactions() const
   return {transactions_.begin(), transactions_.end()};
 }
 
-std::uint64_t ZELNetworkRecorder::acceptedCount() const noexcept { return accepted_.load(); }
+std::uint64_t ZELNetworkRecorder::acceptedCount() const noexcept {
+  return accepted_.load();
+}
 
 void ZELNetworkRecorder::removeAllTransactions() {
   std::lock_guard lock(mutex_);
   transactions_.clear();
 }
 
-void ZELNetworkRecorder::setOnInsert(std::function<void(const ZELRecordedHTTPTransaction&)> observer) {
+void ZELNetworkRecorder::setOnInsert(
+    std::function<void(const ZELRecordedHTTPTransaction&)> observer) {
   std::lock_guard lock(mutex_);
   onInsert_ = std::move(observer);
 }

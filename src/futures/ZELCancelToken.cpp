@@ -3,10 +3,11 @@
 namespace zel {
 
 ZELCancelToken::ZELCancelToken(std::shared_ptr<ZELExecutor> executor, std::function<void()> block)
-    : executor_(executor ? std::move(executor) : ZELExecutor::immediate()), block_(std::move(block)) {}
+    : executor_(executor ? std::move(executor) : ZELExecutor::immediate()),
+      block_(std::move(block)) {}
 
-std::shared_ptr<ZELCancelToken> ZELCancelToken::initWithExecutor(std::shared_ptr<ZELExecutor> executor,
-                                                                 std::function<void()> block) {
+std::shared_ptr<ZELCancelToken> ZELCancelToken::initWithExecutor(
+    std::shared_ptr<ZELExecutor> executor, std::function<void()> block) {
   return std::make_shared<ZELCancelToken>(std::move(executor), std::move(block));
 }
 

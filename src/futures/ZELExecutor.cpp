@@ -77,7 +77,8 @@ class MainExecutor final : public ZELExecutor {
 
 // Process-wide executors are leaked on purpose: no thread may ever see them destroyed.
 const std::shared_ptr<ZELExecutor>& ZELExecutor::immediate() {
-  static const auto* executor = new std::shared_ptr<ZELExecutor>(std::make_shared<ImmediateExecutor>());
+  static const auto* executor =
+      new std::shared_ptr<ZELExecutor>(std::make_shared<ImmediateExecutor>());
   return *executor;
 }
 
@@ -92,7 +93,9 @@ const std::shared_ptr<ZELExecutor>& ZELExecutor::main() {
   return *executor;
 }
 
-bool isMainThread() noexcept { return ZELMainQueue::shared().isCurrent(); }
+bool isMainThread() noexcept {
+  return ZELMainQueue::shared().isCurrent();
+}
 
 // ---- main queue -------------------------------------------------------------------------------
 
@@ -182,7 +185,8 @@ void ZELMainQueue::enqueue(ZELExecutor::Work work) {
 
 bool ZELMainQueue::isCurrent() const noexcept {
   std::lock_guard lock(state_->mutex);
-  return state_->mainThread != std::thread::id() && state_->mainThread == std::this_thread::get_id();
+  return state_->mainThread != std::thread::id() &&
+         state_->mainThread == std::this_thread::get_id();
 }
 
 }  // namespace zel

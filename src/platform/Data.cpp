@@ -25,7 +25,9 @@ Data Data::copy(std::span<const std::uint8_t> bytes) {
   return Data(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
-Data Data::copy(std::string_view bytes) { return Data(std::string(bytes)); }
+Data Data::copy(std::string_view bytes) {
+  return Data(std::string(bytes));
+}
 
 Data Data::subdata(std::size_t offset, std::size_t length) const {
   Data slice;

@@ -10,7 +10,8 @@ struct Error::Impl {
   std::optional<ErrorUserInfo> userInfo;
 };
 
-Error::Error(std::string domain, std::int64_t code) : Error(std::move(domain), code, std::nullopt) {}
+Error::Error(std::string domain, std::int64_t code)
+    : Error(std::move(domain), code, std::nullopt) {}
 
 Error::Error(std::string domain, std::int64_t code, std::optional<ErrorUserInfo> userInfo)
     : impl_(std::make_shared<const Impl>(Impl{std::move(domain), code, std::move(userInfo)})) {}
@@ -20,9 +21,15 @@ Error Error::errorWithDomain(std::string domain, std::int64_t code,
   return Error(std::move(domain), code, std::move(userInfo));
 }
 
-const std::string& Error::domain() const noexcept { return impl_->domain; }
-std::int64_t Error::code() const noexcept { return impl_->code; }
-const std::optional<ErrorUserInfo>& Error::userInfo() const noexcept { return impl_->userInfo; }
+const std::string& Error::domain() const noexcept {
+  return impl_->domain;
+}
+std::int64_t Error::code() const noexcept {
+  return impl_->code;
+}
+const std::optional<ErrorUserInfo>& Error::userInfo() const noexcept {
+  return impl_->userInfo;
+}
 
 std::string Error::localizedDescription() const {
   if (impl_->userInfo) {
@@ -63,11 +70,21 @@ ErrorUserInfo& ErrorUserInfo::operator=(const ErrorUserInfo&) = default;
 ErrorUserInfo& ErrorUserInfo::operator=(ErrorUserInfo&&) noexcept = default;
 ErrorUserInfo::~ErrorUserInfo() = default;
 
-std::size_t ErrorUserInfo::size() const noexcept { return entries_.size(); }
-bool ErrorUserInfo::empty() const noexcept { return entries_.empty(); }
-ErrorUserInfo::const_iterator ErrorUserInfo::begin() const noexcept { return entries_.begin(); }
-ErrorUserInfo::const_iterator ErrorUserInfo::end() const noexcept { return entries_.end(); }
-bool operator==(const ErrorUserInfo& a, const ErrorUserInfo& b) { return a.entries_ == b.entries_; }
+std::size_t ErrorUserInfo::size() const noexcept {
+  return entries_.size();
+}
+bool ErrorUserInfo::empty() const noexcept {
+  return entries_.empty();
+}
+ErrorUserInfo::const_iterator ErrorUserInfo::begin() const noexcept {
+  return entries_.begin();
+}
+ErrorUserInfo::const_iterator ErrorUserInfo::end() const noexcept {
+  return entries_.end();
+}
+bool operator==(const ErrorUserInfo& a, const ErrorUserInfo& b) {
+  return a.entries_ == b.entries_;
+}
 
 ErrorUserInfo::ErrorUserInfo(std::initializer_list<Entry> entries) {
   for (const auto& entry : entries) set(entry.first, entry.second);

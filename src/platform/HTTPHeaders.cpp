@@ -5,14 +5,16 @@
 namespace zel {
 namespace {
 
-char lowerASCII(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char lowerASCII(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 }  // namespace
 
 bool headerNameEquals(std::string_view a, std::string_view b) noexcept {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char x, char y) { return lowerASCII(x) == lowerASCII(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lowerASCII(x) == lowerASCII(y);
+         });
 }
 
 HTTPHeaders::HTTPHeaders(std::initializer_list<Field> fields) {

@@ -31,8 +31,9 @@ Result<boost::json::value> jsonObjectWithData(std::string_view text, JSONReading
   }
   boost::json::value value = parser.release();
   if (!options.allowFragments && !value.is_object() && !value.is_array()) {
-    return readerError("JSON text did not start with array or object and option to allow "
-                       "fragments not set.");
+    return readerError(
+        "JSON text did not start with array or object and option to allow "
+        "fragments not set.");
   }
   return value;
 }
@@ -41,9 +42,13 @@ Result<boost::json::value> jsonObjectWithData(const Data& data, JSONReadingOptio
   return jsonObjectWithData(data.stringView(), options);
 }
 
-std::string jsonString(const boost::json::value& value) { return boost::json::serialize(value); }
+std::string jsonString(const boost::json::value& value) {
+  return boost::json::serialize(value);
+}
 
-Data jsonData(const boost::json::value& value) { return Data(jsonString(value)); }
+Data jsonData(const boost::json::value& value) {
+  return Data(jsonString(value));
+}
 
 std::optional<std::int64_t> jsonInt64(const boost::json::value& value) noexcept {
   switch (value.kind()) {

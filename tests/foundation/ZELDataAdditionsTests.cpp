@@ -26,12 +26,14 @@ TEST(ZELGzip, ProducesAGzipMemberThatRoundTrips) {
   EXPECT_EQ(gz->data()[1], 0x8b);
   EXPECT_EQ(gz->data()[2], 8);
   const auto* end = gz->data() + gz->size();
-  const std::uint32_t isize = end[-4] | end[-3] << 8 | end[-2] << 16 | static_cast<std::uint32_t>(end[-1]) << 24;
+  const std::uint32_t isize =
+      end[-4] | end[-3] << 8 | end[-2] << 16 | static_cast<std::uint32_t>(end[-1]) << 24;
   EXPECT_EQ(isize, text.size());
   EXPECT_LT(gz->size(), text.size() / 10);
   EXPECT_EQ(zel_gunzippedData(*gz), text);
 
-  for (std::size_t size : {std::size_t{0}, std::size_t{1}, std::size_t{149}, std::size_t{1} << 20}) {
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{1}, std::size_t{149}, std::size_t{1} << 20}) {
     const auto input = randomBytes(size, static_cast<unsigned>(size));
     auto packed = zel_gzippedData(input);
     ASSERT_TRUE(packed.has_value()) << size;

@@ -42,7 +42,8 @@ TEST(ZELNetworkRecorder, KeepsTheMostRecentInOrderUnderConcurrentInserts) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
-      for (int i = 0; i < 100; ++i) recorder->insertHTTPTransactionAsyncIfCapturing(resultWithBody("x"));
+      for (int i = 0; i < 100; ++i)
+        recorder->insertHTTPTransactionAsyncIfCapturing(resultWithBody("x"));
     });
   }
   for (auto& t : threads) t.join();
@@ -66,7 +67,8 @@ TEST(ZELNetworkRecorder, OutlivesItsOwnerUntilPendingInsertsAreStored) {
     auto recorder = ZELNetworkRecorder::create();
     recorder->setOnInsert([&](const ZELRecordedHTTPTransaction&) { ++observed; });
     recorder->setCapturing(true);
-    for (int i = 0; i < 10; ++i) recorder->insertHTTPTransactionAsyncIfCapturing(resultWithBody("y"));
+    for (int i = 0; i < 10; ++i)
+      recorder->insertHTTPTransactionAsyncIfCapturing(resultWithBody("y"));
   }
   for (int i = 0; i < 5000 && observed.load() < 10; ++i) std::this_thread::sleep_for(1ms);
   EXPECT_EQ(observed.load(), 10);

@@ -119,18 +119,18 @@ TEST(ZELMainQueueDeathTest, ApplicationRunLoopDrivesTheQueue) {
         std::mutex mutex;
         std::condition_variable posted;
         std::deque<std::function<void()>> runLoop;
-        const bool installed = ZELMainQueue::shared().setDispatcher([&](std::function<void()> drain) {
-          std::lock_guard lock(mutex);
-          runLoop.push_back(std::move(drain));
-          posted.notify_one();
-        });
+        const bool installed =
+            ZELMainQueue::shared().setDispatcher([&](std::function<void()> drain) {
+              std::lock_guard lock(mutex);
+              runLoop.push_back(std::move(drain));
+              posted.notify_one();
+            });
         test::AssertionCapture capture;
         const bool second = ZELMainQueue::shared().setDispatcher([](std::function<void()>) {});
 
         std::atomic<bool> ranOnMain{false};
-        std::thread producer([&] {
-          ZELExecutor::main()->execute([&] { ranOnMain = isMainThread(); });
-        });
+        std::thread producer(
+            [&] { ZELExecutor::main()->execute([&] { ranOnMain = isMainThread(); }); });
         producer.join();
         // This thread is the application's main thread: spin its run loop once.
         std::function<void()> drain;

@@ -19,21 +19,26 @@ namespace {
 using namespace std::chrono_literals;
 constexpr auto kWait = 10s;
 
-Error testError(std::int64_t code) { return Error("test", code); }
+Error testError(std::int64_t code) {
+  return Error("test", code);
+}
 
 TEST(ZELFuture, CompletedFuturesRunLateCallbacksExactlyOnce) {
   auto value = ZELFuture<int>::withValue(7);
   auto failed = ZELFuture<int>::withError(testError(3));
   int successes = 0;
   int failures = 0;
-  value.executor(ZELExecutor::immediate(), [&](const int& v) { successes += v; },
-                 [&](const Error&) { ++failures; });
-  failed.executor(ZELExecutor::immediate(), [&](const int&) { ++successes; },
-                  [&](const Error& e) { failures += static_cast<int>(e.code()); });
+  value.executor(
+      ZELExecutor::immediate(), [&](const int& v) { successes += v; },
+      [&](const Error&) { ++failures; });
+  failed.executor(
+      ZELExecutor::immediate(), [&](const int&) { ++successes; },
+      [&](const Error& e) { failures += static_cast<int>(e.code()); });
   EXPECT_EQ(successes, 7);
   EXPECT_EQ(failures, 3);
   // A missing block is allowed: nothing runs for that outcome.
-  failed.executor(ZELExecutor::immediate(), [&](const int&) { ++successes; }, nullptr);
+  failed.executor(
+      ZELExecutor::immediate(), [&](const int&) { ++successes; }, nullptr);
   EXPECT_EQ(successes, 7);
 }
 
@@ -119,24 +124,27 @@ TEST(ZELFutureMap, FlatMapTakesTheReturnedFuturesOutcome) {
 }
 
 TEST(ZELFuture, FlatMapErrorRecoversFailuresAndPassesValues) {
-  auto recovered = ZELFuture<int>::withError(testError(1)).flatMapError(
-      ZELExecutor::background(), [](const Error& e) { return ZELFuture<int>::withValue(100 + static_cast<int>(e.code())); });
+  auto recovered = ZELFuture<int>::withError(testError(1))
+                       .flatMapError(ZELExecutor::background(), [](const Error& e) {
+                         return ZELFuture<int>::withValue(100 + static_cast<int>(e.code()));
+                       });
   auto result = recovered.wait(kWait);
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value(), 101);
 
   bool blockRan = false;
-  auto passed = ZELFuture<int>::withValue(3).flatMapError(ZELExecutor::immediate(), [&](const Error&) {
-    blockRan = true;
-    return ZELFuture<int>::withValue(0);
-  });
+  auto passed =
+      ZELFuture<int>::withValue(3).flatMapError(ZELExecutor::immediate(), [&](const Error&) {
+        blockRan = true;
+        return ZELFuture<int>::withValue(0);
+      });
   EXPECT_EQ(passed.wait(kWait).value(), 3);
   EXPECT_FALSE(blockRan);
 }
 
 TEST(ZELFuture, ExecutorBlockRunsOnTheExecutor) {
-  auto onMain = ZELFuture<bool>::executor(ZELExecutor::main(),
-                                          [] { return ZELFuture<bool>::withValue(isMainThread()); });
+  auto onMain = ZELFuture<bool>::executor(
+      ZELExecutor::main(), [] { return ZELFuture<bool>::withValue(isMainThread()); });
   auto result = onMain.wait(kWait);
   ASSERT_TRUE(result.ok());
   EXPECT_TRUE(result.value());
@@ -145,11 +153,12 @@ TEST(ZELFuture, ExecutorBlockRunsOnTheExecutor) {
 
 TEST(ZELFuture, SuccessAndFailureBlocksLandOnTheNamedExecutor) {
   std::promise<bool> onMain;
-  ZELFuture<int>::withValue(1).executeOnMainSuccess([&](const int&) { onMain.set_value(isMainThread()); },
-                                                    nullptr);
+  ZELFuture<int>::withValue(1).executeOnMainSuccess(
+      [&](const int&) { onMain.set_value(isMainThread()); }, nullptr);
   std::promise<std::thread::id> onBackground;
-  ZELFuture<int>::withError(testError(2)).executeOnBackgroundSuccess(
-      nullptr, [&](const Error&) { onBackground.set_value(std::this_thread::get_id()); });
+  ZELFuture<int>::withError(testError(2)).executeOnBackgroundSuccess(nullptr, [&](const Error&) {
+    onBackground.set_value(std::this_thread::get_id());
+  });
 
   auto mainFuture = onMain.get_future();
   auto backgroundFuture = onBackground.get_future();

@@ -12,17 +12,20 @@ TEST(Error, DescriptionFallsBackToThePlatformDefaultText) {
   EXPECT_FALSE(bare.localizedFailureReason().has_value());
   EXPECT_FALSE(bare.userInfo().has_value());
 
-  const Error withReason("d", 1, ErrorUserInfo{{NSLocalizedFailureReasonErrorKey, std::string("R")}});
+  const Error withReason("d", 1,
+                         ErrorUserInfo{{NSLocalizedFailureReasonErrorKey, std::string("R")}});
   EXPECT_EQ(withReason.localizedDescription(), "The operation couldn\u2019t be completed. R");
   EXPECT_EQ(withReason.localizedFailureReason(), "R");
 
-  const Error described("d", 1, ErrorUserInfo{{NSLocalizedDescriptionKey, std::string("D")},
-                                              {NSLocalizedFailureReasonErrorKey, std::string("R")}});
+  const Error described("d", 1,
+                        ErrorUserInfo{{NSLocalizedDescriptionKey, std::string("D")},
+                                      {NSLocalizedFailureReasonErrorKey, std::string("R")}});
   EXPECT_EQ(described.localizedDescription(), "D");
 
   // A description of the wrong type is not used.
   const Error wrongType("d", 2, ErrorUserInfo{{NSLocalizedDescriptionKey, std::int64_t{5}}});
-  EXPECT_EQ(wrongType.localizedDescription(), "The operation couldn\u2019t be completed. (d error 2.)");
+  EXPECT_EQ(wrongType.localizedDescription(),
+            "The operation couldn\u2019t be completed. (d error 2.)");
 }
 
 TEST(Error, AbsentUserInformationDiffersFromEmpty) {

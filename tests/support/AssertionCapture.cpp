@@ -10,8 +10,13 @@ class AssertionCapture::Sink final : public ZELFoundationDevLoggerRemote {
                            int additionalFramesToTrim, const std::string& method,
                            const std::function<std::string()>& fileID, std::uint32_t line,
                            const std::string& filePath) override {
-    CapturedReport report{message, skipLogOnProduction, additionalFramesToTrim, method,
-                          fileID ? fileID() : std::string(), line, filePath};
+    CapturedReport report{message,
+                          skipLogOnProduction,
+                          additionalFramesToTrim,
+                          method,
+                          fileID ? fileID() : std::string(),
+                          line,
+                          filePath};
     std::lock_guard lock(mutex);
     reports.push_back(std::move(report));
   }
@@ -50,8 +55,9 @@ std::size_t AssertionCapture::count() const {
 
 std::size_t AssertionCapture::count(const std::string& message) const {
   std::lock_guard lock(sink_->mutex);
-  return static_cast<std::size_t>(std::count_if(sink_->reports.begin(), sink_->reports.end(),
-                                                [&](const auto& r) { return r.message == message; }));
+  return static_cast<std::size_t>(
+      std::count_if(sink_->reports.begin(), sink_->reports.end(),
+                    [&](const auto& r) { return r.message == message; }));
 }
 
 void AssertionCapture::clear() {

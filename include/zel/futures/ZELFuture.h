@@ -190,19 +190,20 @@ class ZELFuture {
   [[nodiscard]] ZELFuture flatMapError(const std::shared_ptr<ZELExecutor>& executor,
                                        std::function<ZELFuture(const Error&)> block) const {
     ZELFuture next;
-    state_->subscribe([executor, block = std::move(block), state = next.state_](const Result<T>& result) {
-      if (result.ok()) {
-        state->complete(Result<T>(result));
-        return;
-      }
-      detail::dispatch(executor, result, [block, state](const Result<T>& r) {
-        try {
-          block(r.error()).forwardTo(state);
-        } catch (...) {
-          state->complete(Result<T>(detail::errorFromCurrentException()));
-        }
-      });
-    });
+    state_->subscribe(
+        [executor, block = std::move(block), state = next.state_](const Result<T>& result) {
+          if (result.ok()) {
+            state->complete(Result<T>(result));
+            return;
+          }
+          detail::dispatch(executor, result, [block, state](const Result<T>& r) {
+            try {
+              block(r.error()).forwardTo(state);
+            } catch (...) {
+              state->complete(Result<T>(detail::errorFromCurrentException()));
+            }
+          });
+        });
     return next;
   }
 

@@ -9,7 +9,8 @@ inline constexpr const char* NSPOSIXErrorDomain = "NSPOSIXErrorDomain";
 
 inline constexpr const char* NSLocalizedDescriptionKey = "NSLocalizedDescription";
 inline constexpr const char* NSLocalizedFailureReasonErrorKey = "NSLocalizedFailureReason";
-inline constexpr const char* NSLocalizedRecoverySuggestionErrorKey = "NSLocalizedRecoverySuggestion";
+inline constexpr const char* NSLocalizedRecoverySuggestionErrorKey =
+    "NSLocalizedRecoverySuggestion";
 inline constexpr const char* NSUnderlyingErrorKey = "NSUnderlyingError";
 inline constexpr const char* NSDebugDescriptionErrorKey = "NSDebugDescription";
 inline constexpr const char* NSURLErrorFailingURLErrorKey = "NSErrorFailingURLKey";

@@ -25,7 +25,9 @@ class HTTPHeaders {
   /// The value of the field, or absent.
   [[nodiscard]] std::optional<std::string> value(std::string_view name) const;
   [[nodiscard]] const std::string* find(std::string_view name) const noexcept;
-  [[nodiscard]] bool contains(std::string_view name) const noexcept { return find(name) != nullptr; }
+  [[nodiscard]] bool contains(std::string_view name) const noexcept {
+    return find(name) != nullptr;
+  }
 
   /// Sets the field, replacing any field of that name; an absent value removes it.
   void set(std::string_view name, std::optional<std::string> value);

@@ -26,7 +26,8 @@ struct JSONReadingOptions {
 };
 
 /// Parses one JSON text. Trailing non-whitespace, comments and trailing commas are refused.
-Result<boost::json::value> jsonObjectWithData(std::string_view text, JSONReadingOptions options = {});
+Result<boost::json::value> jsonObjectWithData(std::string_view text,
+                                              JSONReadingOptions options = {});
 Result<boost::json::value> jsonObjectWithData(const Data& data, JSONReadingOptions options = {});
 
 /// Serializes compactly (no insignificant whitespace).
