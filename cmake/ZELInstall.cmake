@@ -18,5 +18,8 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ZELNetworkingConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/ZELNetworkingConfigVersion.cmake
         DESTINATION ${ZEL_CMAKE_DIR})
 
+# The .pc file finds its prefix relative to itself, so an install moved with --prefix still works.
+file(RELATIVE_PATH ZEL_PC_RELATIVE_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
+string(REGEX REPLACE "/$" "" ZEL_PC_RELATIVE_PREFIX "${ZEL_PC_RELATIVE_PREFIX}")
 configure_file(cmake/zelnetworking.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zelnetworking.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelnetworking.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
