@@ -1,0 +1,268 @@
+// The SessionCore's other half: task bookkeeping, invalidation, and delivery of events to the
+// delegate (or completion handler) on the delegate queue.
+
+#include <curl/curl.h>
+
+#include "SessionCore.h"
+#include "zel/foundation/ZELAssertion.h"
+#include "zel/transport/URLError.h"
+
+namespace zel::detail {
+
+template <class TaskType>
+std::shared_ptr<TaskType> SessionCore::makeTask(URLRequest request,
+                                                URLSessionTask::CompletionHandler handler) {
+  std::lock_guard lock(mutex_);
+  auto task = std::make_shared<TaskType>(nextIdentifier_++, std::move(request), weak_from_this(),
+                                         std::move(handler));
+  if (invalidated_) {
+    ZELCAssertionFailure("A task was created on an invalidated URL session; it will fail");
+  } else {
+    liveTasks_.emplace(task->taskIdentifier(), task);
+  }
+  return task;
+}
+
+template std::shared_ptr<URLSessionDataTask> SessionCore::makeTask<URLSessionDataTask>(
+    URLRequest, URLSessionTask::CompletionHandler);
+template std::shared_ptr<URLSessionUploadTask> SessionCore::makeTask<URLSessionUploadTask>(
+    URLRequest, URLSessionTask::CompletionHandler);
+
+void SessionCore::postToDelegateQueue(std::function<void()> work) {
+  // Once the queue has shut down (the session is gone), outcomes still reach their handlers.
+  if (!delegateQueue_->tryExecute(work)) ZELExecutor::background()->execute(std::move(work));
+}
+
+void SessionCore::resumeTask(const std::shared_ptr<URLSessionTask>& task) {
+  bool known = false;
+  {
+    std::lock_guard lock(mutex_);
+    known = liveTasks_.contains(task->taskIdentifier()) && !ioExited_;
+  }
+  if (!known) {
+    finishTask(task, std::nullopt,
+               makeURLError(NSURLErrorCancelled, task->originalRequest().url()
+                                                     ? std::optional(task->originalRequest().url()->absoluteString())
+                                                     : std::nullopt),
+               URLSessionTaskMetrics{{}, DateInterval{std::chrono::system_clock::now(), {}}, 0});
+    return;
+  }
+  sendCommand(StartCommand{task});
+}
+
+void SessionCore::cancelRunningTask(const std::shared_ptr<URLSessionTask>& task) {
+  sendCommand(CancelCommand{task});
+}
+
+void SessionCore::cancelUnstartedTask(const std::shared_ptr<URLSessionTask>& task) {
+  const auto& url = task->originalRequest().url();
+  finishTask(task, std::nullopt,
+             makeURLError(NSURLErrorCancelled, url ? std::optional(url->absoluteString()) : std::nullopt),
+             URLSessionTaskMetrics{{}, DateInterval{std::chrono::system_clock::now(), {}}, 0});
+}
+
+void SessionCore::deliverResponse(const std::shared_ptr<URLSessionTask>& task,
+                                  std::shared_ptr<const URLResponse> response) {
+  postToDelegateQueue([self = shared_from_this(), task, response = std::move(response)] {
+    URLSession* session = self->facade_.load();
+    const auto delegate = self->delegate();
+    if (session == nullptr || !delegate || task->dispositionCancelled_) return;
+    auto called = std::make_shared<std::atomic<bool>>(false);
+    task->awaitingDisposition_ = true;
+    delegate->didReceiveResponse(
+        *session, std::static_pointer_cast<URLSessionDataTask>(task), response,
+        [self, task, called](URLSessionResponseDisposition disposition) {
+          if (called->exchange(true)) return;
+          auto apply = [self, task, disposition] {
+            task->awaitingDisposition_ = false;
+            if (disposition == URLSessionResponseDisposition::Cancel) {
+              task->dispositionCancelled_ = true;
+              task->cancel();
+            }
+            auto deferred = std::move(task->deferredEvents_);
+            task->deferredEvents_.clear();
+            for (auto& event : deferred) event();
+          };
+          if (self->delegateQueue_->isCurrent()) {
+            apply();
+          } else {
+            self->postToDelegateQueue(std::move(apply));
+          }
+        });
+  });
+}
+
+namespace {
+
+// Runs the event now, or after the delegate has decided on the task's response.
+void runOrDefer(std::function<void()> event, bool awaiting,
+                std::vector<std::function<void()>>& deferred) {
+  if (awaiting) {
+    deferred.push_back(std::move(event));
+  } else {
+    event();
+  }
+}
+
+}  // namespace
+
+void SessionCore::deliverData(const std::shared_ptr<URLSessionTask>& task, Data data) {
+  task->bytesReceived_.fetch_add(static_cast<std::int64_t>(data.size()));
+  postToDelegateQueue([self = shared_from_this(), task, data = std::move(data)] {
+    auto event = [self, task, data] {
+      URLSession* session = self->facade_.load();
+      const auto delegate = self->delegate();
+      if (session == nullptr || !delegate || task->dispositionCancelled_) return;
+      delegate->didReceiveData(*session, std::static_pointer_cast<URLSessionDataTask>(task), data);
+    };
+    runOrDefer(std::move(event), task->awaitingDisposition_, task->deferredEvents_);
+  });
+}
+
+void SessionCore::deliverUploadProgress(const std::shared_ptr<URLSessionTask>& task,
+                                        std::int64_t sent, std::int64_t total, std::int64_t expected) {
+  task->bytesSent_.store(total);
+  postToDelegateQueue([self = shared_from_this(), task, sent, total, expected] {
+    URLSession* session = self->facade_.load();
+    const auto delegate = self->delegate();
+    if (session != nullptr && delegate) delegate->didSendBodyData(*session, task, sent, total, expected);
+  });
+}
+
+void SessionCore::deliverRedirect(const std::shared_ptr<URLSessionTask>& task,
+                                  std::shared_ptr<const HTTPURLResponse> response, URLRequest proposed) {
+  postToDelegateQueue([self = shared_from_this(), task, response = std::move(response),
+                       proposed = std::move(proposed)] {
+    URLSession* session = self->facade_.load();
+    const auto delegate = self->delegate();
+    if (session == nullptr || !delegate) {
+      self->sendCommand(RedirectCommand{task, proposed});
+      return;
+    }
+    auto called = std::make_shared<std::atomic<bool>>(false);
+    delegate->willPerformHTTPRedirection(*session, task, response, proposed,
+                                         [self, task, called](std::optional<URLRequest> request) {
+                                           if (called->exchange(true)) return;
+                                           self->sendCommand(RedirectCommand{task, std::move(request)});
+                                         });
+  });
+}
+
+void SessionCore::finishTask(const std::shared_ptr<URLSessionTask>& task, std::optional<Data> body,
+                             std::optional<Error> error, URLSessionTaskMetrics metrics) {
+  URLSessionTask::CompletionHandler handler;
+  std::shared_ptr<const URLResponse> response;
+  {
+    std::lock_guard lock(task->mutex_);
+    task->state_ = URLSessionTaskState::Completed;
+    task->error_ = error;
+    handler = std::move(task->completionHandler_);
+    task->completionHandler_ = nullptr;
+    response = task->response_;
+  }
+  postToDelegateQueue([self = shared_from_this(), task, body = std::move(body), error = std::move(error),
+                       metrics = std::move(metrics), handler = std::move(handler),
+                       response = std::move(response)]() mutable {
+    auto event = [self, task, body, error, metrics, handler, response]() {
+      URLSession* session = self->facade_.load();
+      const auto delegate = self->delegate();
+      auto outcome = error;
+      if (task->dispositionCancelled_ && !outcome) {
+        const auto request = task->currentRequest();
+        const auto& url = request.url();
+        outcome = makeURLError(NSURLErrorCancelled, url ? std::optional(url->absoluteString()) : std::nullopt);
+      }
+      if (session != nullptr && delegate) delegate->didFinishCollectingMetrics(*session, task, metrics);
+      if (handler) {
+        handler(outcome ? std::nullopt : body, response, outcome);
+      } else if (session != nullptr && delegate) {
+        delegate->didCompleteWithError(*session, task, outcome);
+      }
+    };
+    runOrDefer(std::move(event), task->awaitingDisposition_, task->deferredEvents_);
+  });
+  taskEnded(task->taskIdentifier());
+}
+
+void SessionCore::taskEnded(std::uint64_t identifier) {
+  {
+    std::lock_guard lock(mutex_);
+    liveTasks_.erase(identifier);
+  }
+  finishInvalidationIfIdle();
+}
+
+void SessionCore::getTasks(
+    std::function<void(std::vector<std::shared_ptr<URLSessionDataTask>>,
+                       std::vector<std::shared_ptr<URLSessionUploadTask>>,
+                       std::vector<std::shared_ptr<URLSessionTask>>)>
+        handler) {
+  std::vector<std::shared_ptr<URLSessionDataTask>> data;
+  std::vector<std::shared_ptr<URLSessionUploadTask>> uploads;
+  std::vector<std::shared_ptr<URLSessionTask>> downloads;
+  {
+    std::lock_guard lock(mutex_);
+    for (const auto& [id, task] : liveTasks_) {
+      switch (task->kind()) {
+        case URLSessionTask::Kind::Data:
+          data.push_back(std::static_pointer_cast<URLSessionDataTask>(task));
+          break;
+        case URLSessionTask::Kind::Upload:
+          uploads.push_back(std::static_pointer_cast<URLSessionUploadTask>(task));
+          break;
+        case URLSessionTask::Kind::Download: downloads.push_back(task); break;
+      }
+    }
+  }
+  auto byIdentifier = [](const auto& a, const auto& b) { return a->taskIdentifier() < b->taskIdentifier(); };
+  std::sort(data.begin(), data.end(), byIdentifier);
+  std::sort(uploads.begin(), uploads.end(), byIdentifier);
+  postToDelegateQueue([handler = std::move(handler), data = std::move(data), uploads = std::move(uploads),
+                       downloads = std::move(downloads)]() mutable {
+    if (handler) handler(std::move(data), std::move(uploads), std::move(downloads));
+  });
+}
+
+void SessionCore::invalidate(bool cancelTasks) {
+  std::vector<std::shared_ptr<URLSessionTask>> toCancel;
+  {
+    std::lock_guard lock(mutex_);
+    invalidated_ = true;
+    if (cancelTasks) {
+      for (const auto& [id, task] : liveTasks_) toCancel.push_back(task);
+    }
+  }
+  for (const auto& task : toCancel) task->cancel();
+  finishInvalidationIfIdle();
+}
+
+void SessionCore::finishInvalidationIfIdle() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!invalidated_ || invalidationFinished_ || !liveTasks_.empty()) return;
+    invalidationFinished_ = true;
+    stopRequested_ = true;
+    if (!ioExited_) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  }
+  postToDelegateQueue([self = shared_from_this()] {
+    URLSession* session = self->facade_.load();
+    const auto delegate = self->delegate();
+    if (session != nullptr && delegate) delegate->didBecomeInvalidWithError(*session, std::nullopt);
+    std::lock_guard lock(self->mutex_);
+    self->delegate_.reset();
+  });
+}
+
+void SessionCore::shutdownFromFacade() {
+  facade_.store(nullptr);
+  invalidate(true);
+  {
+    std::unique_lock lock(mutex_);
+    if (std::this_thread::get_id() != ioThread_) {
+      ioExitedChanged_.wait(lock, [this] { return ioExited_; });
+    }
+  }
+  delegateQueue_->shutdown();
+}
+
+}  // namespace zel::detail

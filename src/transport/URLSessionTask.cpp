@@ -1,0 +1,77 @@
+#include "zel/transport/URLSessionTask.h"
+
+#include <algorithm>
+
+#include "SessionCore.h"
+
+namespace zel {
+
+URLSessionTask::URLSessionTask(Kind kind, std::uint64_t identifier, URLRequest request,
+                               std::weak_ptr<detail::SessionCore> core, CompletionHandler handler)
+    : kind_(kind),
+      identifier_(identifier),
+      originalRequest_(request),
+      core_(std::move(core)),
+      currentRequest_(std::move(request)),
+      completionHandler_(std::move(handler)) {}
+
+URLSessionTask::~URLSessionTask() = default;
+
+URLSessionTaskState URLSessionTask::state() const {
+  std::lock_guard lock(mutex_);
+  return state_;
+}
+
+void URLSessionTask::setPriority(float priority) noexcept {
+  priority_.store(std::clamp(priority, 0.0f, 1.0f));
+}
+
+URLRequest URLSessionTask::currentRequest() const {
+  std::lock_guard lock(mutex_);
+  return currentRequest_;
+}
+
+std::shared_ptr<const URLResponse> URLSessionTask::response() const {
+  std::lock_guard lock(mutex_);
+  return response_;
+}
+
+std::optional<Error> URLSessionTask::error() const {
+  std::lock_guard lock(mutex_);
+  return error_;
+}
+
+std::int64_t URLSessionTask::countOfBytesExpectedToSend() const noexcept {
+  const auto& body = originalRequest_.httpBody();
+  return body ? static_cast<std::int64_t>(body->size()) : 0;
+}
+
+void URLSessionTask::resume() {
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ != URLSessionTaskState::Suspended) return;
+    state_ = URLSessionTaskState::Running;
+  }
+  if (auto core = core_.lock()) core->resumeTask(shared_from_this());
+}
+
+void URLSessionTask::cancel() {
+  URLSessionTaskState previous;
+  {
+    std::lock_guard lock(mutex_);
+    previous = state_;
+    if (previous == URLSessionTaskState::Completed || previous == URLSessionTaskState::Canceling) {
+      return;
+    }
+    state_ = URLSessionTaskState::Canceling;
+  }
+  auto core = core_.lock();
+  if (!core) return;
+  if (previous == URLSessionTaskState::Suspended) {
+    core->cancelUnstartedTask(shared_from_this());
+  } else {
+    core->cancelRunningTask(shared_from_this());
+  }
+}
+
+}  // namespace zel

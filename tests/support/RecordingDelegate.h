@@ -1,0 +1,86 @@
+#pragma once
+// A URLSessionDelegate that records every callback, in order, for transport tests.
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "zel/transport/URLSession.h"
+
+namespace zel::test {
+
+class RecordingDelegate : public URLSessionDelegate {
+ public:
+  struct TaskRecord {
+    std::vector<std::string> events;  // "redirect", "upload", "response", "data", "metrics", "complete"
+    std::shared_ptr<const URLResponse> response;
+    std::string body;
+    std::optional<URLSessionTaskMetrics> metrics;
+    std::optional<Error> error;
+    bool completed = false;
+    std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> uploads;
+    std::vector<URLRequest> proposedRedirects;
+  };
+
+  /// What to answer to a redirect: the proposed request (default), another one, or absent.
+  std::function<std::optional<URLRequest>(const URLRequest& proposed)> redirectPolicy;
+  /// When set, response dispositions are handed here instead of being answered at once.
+  std::function<void(std::function<void(URLSessionResponseDisposition)>)> dispositionHook;
+
+  void willPerformHTTPRedirection(URLSession&, const std::shared_ptr<URLSessionTask>& task,
+                                  const std::shared_ptr<const HTTPURLResponse>&, const URLRequest& newRequest,
+                                  std::function<void(std::optional<URLRequest>)> completionHandler) override;
+  void didSendBodyData(URLSession&, const std::shared_ptr<URLSessionTask>& task, std::int64_t sent,
+                       std::int64_t total, std::int64_t expected) override;
+  void didFinishCollectingMetrics(URLSession&, const std::shared_ptr<URLSessionTask>& task,
+                                  const URLSessionTaskMetrics& metrics) override;
+  void didCompleteWithError(URLSession&, const std::shared_ptr<URLSessionTask>& task,
+                            const std::optional<Error>& error) override;
+  void didReceiveResponse(URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
+                          const std::shared_ptr<const URLResponse>& response,
+                          std::function<void(URLSessionResponseDisposition)> completionHandler) override;
+  void didReceiveData(URLSession&, const std::shared_ptr<URLSessionDataTask>& task, const Data& data) override;
+  void didBecomeInvalidWithError(URLSession&, const std::optional<Error>& error) override;
+
+  /// Waits until the task completed (streaming) or its metrics arrived (completion handler).
+  bool waitFor(std::uint64_t taskIdentifier, const std::string& event,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  [[nodiscard]] TaskRecord record(std::uint64_t taskIdentifier);
+  [[nodiscard]] bool becameInvalid();
+  bool waitForInvalid(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::uint64_t, TaskRecord> records_;
+  bool invalid_ = false;
+};
+
+/// Collects a completion handler's outcome.
+struct Outcome {
+  std::optional<Data> data;
+  std::shared_ptr<const URLResponse> response;
+  std::optional<Error> error;
+};
+
+struct OutcomeState {
+  std::mutex mutex;
+  std::condition_variable done;
+  std::optional<Outcome> outcome;
+};
+
+class OutcomeWaiter {
+ public:
+  URLSessionTask::CompletionHandler handler();
+  std::optional<Outcome> wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+ private:
+  std::shared_ptr<OutcomeState> state_ = std::make_shared<OutcomeState>();
+};
+
+}  // namespace zel::test
