@@ -27,25 +27,28 @@ struct ReceivedRequest {
   std::string path;    // target without "?query"
   std::string query;   // after the first '?', without it
   std::string httpVersion;
-  zel::HTTPHeaders headers;  // repeated fields joined with ", "
-  std::string body;          // de-chunked when the request used chunked transfer encoding
+  zel::HTTPHeaders headers;           // repeated fields joined with ", "
+  std::string body;                   // de-chunked when the request used chunked transfer encoding
   std::size_t connectionId = 0;       // 1, 2, ... in accept order: shows keep-alive reuse
   std::size_t indexOnConnection = 0;  // 0 for the first request on its connection
 };
 
 struct ScriptedResponse {
   int status = 200;
-  std::string reason;  // empty: the standard reason phrase
+  std::string reason{};  // empty: the standard reason phrase
   // Sent first, in order. A Content-Length or Transfer-Encoding given here replaces the one
   // the server would add (to script a lying length); the body framing still follows `chunked`.
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::string body{};
   std::chrono::milliseconds delayBeforeHead{0};  // wait before writing anything
-  std::vector<std::string> bodyPieces;  // if non-empty, used instead of body, written one by one
+  // If non-empty, used instead of body and written one by one.
+  std::vector<std::string> bodyPieces{};
   std::chrono::milliseconds delayBetweenPieces{0};  // wait before each piece
   bool chunked = false;  // Transfer-Encoding: chunked, else Content-Length of the full body
-  std::optional<std::size_t> truncateAfter;  // announce the full body, close after this many bytes
-  std::optional<std::string> rawBytes;       // written verbatim instead of a formatted response
+  // Announce the full body but close after this many body bytes.
+  std::optional<std::size_t> truncateAfter{};
+  // Written verbatim instead of a formatted response (garbage status line, huge headers, ...).
+  std::optional<std::string> rawBytes{};
   bool closeConnection = false;       // close afterwards (adds "Connection: close" unless raw)
   bool closeWithoutResponse = false;  // read the request, then reset the connection
   // Body becomes {"method","target","path","query","headers":{name:value},"body",
