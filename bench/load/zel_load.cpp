@@ -1,0 +1,323 @@
+// Load benchmark: N GET requests at concurrency C through one or more lanes, in one process.
+//
+//   zel_load --url URL --requests N --concurrency C --lane raw|session [--lane ...]
+//            [--http2] [--cacert FILE] [--memory-tasks N]
+//
+// Lane "raw" is a plain libcurl multi loop on one thread with reused easy handles (the floor of
+// the transport); lane "session" runs URLSession data tasks with completion handlers. Each lane
+// prints one RESULT line; with several lanes a last line gives the session/raw ratio. Without
+// --url the benchmark serves a 73-byte JSON envelope itself on loopback.
+//
+// --memory-tasks N resumes N tasks at once against a server that does not answer and reports
+// the heap they add.
+
+#include <curl/curl.h>
+#include <httplib.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "zel/transport/URLSession.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr const char* kEnvelope = R"({"status":"success","code":0,"message":"ok","data":{"id":1},"bookmark":"x"})";
+
+struct Options {
+  std::string url;
+  long requests = 20000;
+  long concurrency = 8;
+  std::vector<std::string> lanes;
+  bool http2 = false;
+  std::string cacert;
+  long memoryTasks = 0;
+};
+
+struct LaneResult {
+  std::string lane;
+  long ok = 0;
+  double seconds = 0;
+  std::vector<long> latenciesMicros;
+  long rssKb = 0;
+  [[nodiscard]] double rps() const { return seconds > 0 ? static_cast<double>(ok) / seconds : 0; }
+};
+
+long rssKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+long percentile(std::vector<long> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const auto index = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1));
+  return values[index];
+}
+
+size_t discardBody(char*, size_t size, size_t count, void* userdata) {
+  *static_cast<size_t*>(userdata) += size * count;
+  return size * count;
+}
+
+LaneResult runRaw(const Options& o) {
+  LaneResult result;
+  result.lane = "raw";
+  CURLM* multi = curl_multi_init();
+  if (o.http2) curl_multi_setopt(multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+  struct Slot {
+    CURL* easy;
+    Clock::time_point started;
+    size_t bytes = 0;
+  };
+  std::vector<Slot> slots(static_cast<std::size_t>(o.concurrency));
+  long issued = 0;
+  auto launch = [&](Slot& slot) {
+    slot.started = Clock::now();
+    slot.bytes = 0;
+    curl_multi_add_handle(multi, slot.easy);
+    ++issued;
+  };
+  for (auto& slot : slots) {
+    slot.easy = curl_easy_init();
+    curl_easy_setopt(slot.easy, CURLOPT_URL, o.url.c_str());
+    curl_easy_setopt(slot.easy, CURLOPT_WRITEFUNCTION, discardBody);
+    curl_easy_setopt(slot.easy, CURLOPT_WRITEDATA, &slot.bytes);
+    curl_easy_setopt(slot.easy, CURLOPT_PRIVATE, &slot);
+    curl_easy_setopt(slot.easy, CURLOPT_NOSIGNAL, 1L);
+    if (o.http2) {
+      curl_easy_setopt(slot.easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+      curl_easy_setopt(slot.easy, CURLOPT_PIPEWAIT, 1L);
+    }
+    if (!o.cacert.empty()) curl_easy_setopt(slot.easy, CURLOPT_CAINFO, o.cacert.c_str());
+  }
+  result.latenciesMicros.reserve(static_cast<std::size_t>(o.requests));
+  const auto start = Clock::now();
+  for (auto& slot : slots) {
+    if (issued < o.requests) launch(slot);
+  }
+  long done = 0;
+  while (done < issued) {
+    int running = 0;
+    curl_multi_perform(multi, &running);
+    int pending = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &pending)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      Slot* slot = nullptr;
+      curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &slot);
+      long status = 0;
+      curl_easy_getinfo(message->easy_handle, CURLINFO_RESPONSE_CODE, &status);
+      if (message->data.result == CURLE_OK && status == 200 && slot->bytes > 0) ++result.ok;
+      result.latenciesMicros.push_back(
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - slot->started).count());
+      curl_multi_remove_handle(multi, slot->easy);
+      ++done;
+      if (issued < o.requests) launch(*slot);
+    }
+    if (done < issued) curl_multi_poll(multi, nullptr, 0, 100, nullptr);
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  for (auto& slot : slots) curl_easy_cleanup(slot.easy);
+  curl_multi_cleanup(multi);
+  result.rssKb = rssKb();
+  return result;
+}
+
+zel::URLSessionConfiguration sessionConfiguration(const Options& o) {
+  auto config = zel::URLSessionConfiguration::defaultSessionConfiguration();
+  config.HTTPShouldSetCookies = false;
+  // As many connections as the raw lane opens (HTTP/2 multiplexes them onto one anyway).
+  config.HTTPMaximumConnectionsPerHost = static_cast<int>(std::max(6L, o.concurrency));
+  if (!o.cacert.empty()) config.trustedCAFile = o.cacert;
+  return config;
+}
+
+LaneResult runSession(const Options& o) {
+  LaneResult result;
+  result.lane = "session";
+  auto session = zel::URLSession::sessionWithConfiguration(sessionConfiguration(o));
+  const auto url = zel::URL::URLWithString(o.url);
+  if (!url) {
+    std::cerr << "invalid --url\n";
+    std::exit(2);
+  }
+  const zel::URLRequest request(*url);
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<long> issued{0};
+  long done = 0;
+  result.latenciesMicros.reserve(static_cast<std::size_t>(o.requests));
+
+  // Completion handlers run on the session's delegate queue, one at a time.
+  std::function<void()> launch = [&] {
+    ++issued;
+    const auto started = Clock::now();
+    session
+        ->dataTaskWithRequest(request,
+                              [&, started](std::optional<zel::Data> data,
+                                           std::shared_ptr<const zel::URLResponse> response,
+                                           std::optional<zel::Error> error) {
+                                const auto* http = dynamic_cast<const zel::HTTPURLResponse*>(response.get());
+                                const bool ok = !error && http && http->statusCode() == 200 && data && !data->empty();
+                                const long micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                                                        Clock::now() - started)
+                                                        .count();
+                                bool more = false;
+                                {
+                                  std::lock_guard lock(mutex);
+                                  if (ok) ++result.ok;
+                                  result.latenciesMicros.push_back(micros);
+                                  ++done;
+                                  more = issued.load() < o.requests;
+                                  if (done == o.requests) finished.notify_all();
+                                }
+                                if (more) launch();
+                              })
+        ->resume();
+  };
+  const auto start = Clock::now();
+  for (long i = 0; i < o.concurrency && i < o.requests; ++i) launch();
+  {
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [&] { return done >= o.requests; });
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.rssKb = rssKb();
+  return result;
+}
+
+void runMemory(const Options& o) {
+  auto session = zel::URLSession::sessionWithConfiguration(sessionConfiguration(o));
+  const zel::URLRequest request(*zel::URL::URLWithString(o.url));
+  std::vector<std::shared_ptr<zel::URLSessionDataTask>> tasks;
+  tasks.reserve(static_cast<std::size_t>(o.memoryTasks));
+  std::atomic<long> completed{0};
+  // Warm up the session's threads and a connection first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  malloc_trim(0);
+  const auto before = mallinfo2().uordblks;
+  for (long i = 0; i < o.memoryTasks; ++i) {
+    auto task = session->dataTaskWithRequest(
+        request, [&](std::optional<zel::Data>, std::shared_ptr<const zel::URLResponse>,
+                     std::optional<zel::Error>) { ++completed; });
+    task->resume();
+    tasks.push_back(std::move(task));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // let the I/O thread take them all
+  const auto after = mallinfo2().uordblks;
+  const double perTask = static_cast<double>(after - before) / static_cast<double>(o.memoryTasks);
+  std::printf("MEMORY tasks=%ld heap_delta_kb=%.0f per_task_bytes=%.0f\n", o.memoryTasks,
+              static_cast<double>(after - before) / 1024.0, perTask);
+  session->invalidateAndCancel();
+  for (int i = 0; i < 200 && completed.load() < o.memoryTasks; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+}
+
+void printResult(const Options& o, const LaneResult& r) {
+  std::printf("RESULT lane=%s n=%ld c=%ld ok=%ld secs=%.3f rps=%.0f p50_us=%ld p99_us=%ld rss_kb=%ld\n",
+              r.lane.c_str(), o.requests, o.concurrency, r.ok, r.seconds, r.rps(),
+              percentile(r.latenciesMicros, 0.50), percentile(r.latenciesMicros, 0.99), r.rssKb);
+  std::fflush(stdout);
+}
+
+Options parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto next = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::cerr << "missing value for " << arg << "\n";
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (arg == "--url") o.url = next();
+    else if (arg == "--requests") o.requests = std::stol(next());
+    else if (arg == "--concurrency") o.concurrency = std::stol(next());
+    else if (arg == "--lane") o.lanes.push_back(next());
+    else if (arg == "--http2") o.http2 = true;
+    else if (arg == "--cacert") o.cacert = next();
+    else if (arg == "--memory-tasks") o.memoryTasks = std::stol(next());
+    else {
+      std::cerr << "usage: zel_load [--url URL] [--requests N] [--concurrency C] "
+                   "[--lane raw|session]... [--http2] [--cacert FILE] [--memory-tasks N]\n";
+      std::exit(2);
+    }
+  }
+  if (o.lanes.empty()) o.lanes = {"raw", "session"};
+  for (const auto& lane : o.lanes) {
+    if (lane != "raw" && lane != "session") {
+      std::cerr << "unknown lane " << lane << "\n";
+      std::exit(2);
+    }
+  }
+  if (o.requests < 1 || o.concurrency < 1) {
+    std::cerr << "--requests and --concurrency must be positive\n";
+    std::exit(2);
+  }
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options = parse(argc, argv);
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+
+  // Without --url, serve the envelope (and a route that never answers in time) on loopback.
+  httplib::Server server;
+  std::thread serverThread;
+  if (options.url.empty()) {
+    server.set_tcp_nodelay(true);  // small responses go out at once, not after a delayed ACK
+    server.Get("/envelope", [](const httplib::Request&, httplib::Response& res) {
+      // Served as opaque bytes so the server does not spend its time compressing the body.
+      res.set_content(kEnvelope, "application/octet-stream");
+    });
+    server.Get("/slow", [&server](const httplib::Request&, httplib::Response& res) {
+      for (int i = 0; i < 100 && server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      res.set_content("late", "text/plain");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    serverThread = std::thread([&] { server.listen_after_bind(); });
+    options.url = "http://127.0.0.1:" + std::to_string(port) + (options.memoryTasks > 0 ? "/slow" : "/envelope");
+    while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+
+  if (options.memoryTasks > 0) {
+    runMemory(options);
+  } else {
+    std::optional<LaneResult> raw;
+    std::optional<LaneResult> session;
+    for (const auto& lane : options.lanes) {
+      auto result = lane == "raw" ? runRaw(options) : runSession(options);
+      printResult(options, result);
+      (lane == "raw" ? raw : session) = std::move(result);
+    }
+    if (raw && session && raw->rps() > 0) {
+      std::printf("ratio session/raw=%.2f\n", session->rps() / raw->rps());
+    }
+  }
+
+  if (serverThread.joinable()) {
+    server.stop();
+    serverThread.join();
+  }
+  return 0;
+}
