@@ -48,7 +48,6 @@ http {
   fastcgi_temp_path $dir/fastcgi;
   uwsgi_temp_path $dir/uwsgi;
   scgi_temp_path $dir/scgi;
-  http2_max_requests 10000000;
   server {
     listen 127.0.0.1:$http_port;
     listen 127.0.0.1:$https_port ssl http2;
@@ -66,9 +65,9 @@ for _ in $(seq 100); do
 done
 
 echo "# HTTP/1.1 keep-alive, C=8"
-"$load" --url "http://127.0.0.1:$http_port/envelope" --requests "$requests" --concurrency 8 --lane raw --lane session
+"$load" --url "http://127.0.0.1:$http_port/envelope" --requests "$requests" --concurrency 8 --lane raw --lane session --repeat "${REPEAT:-5}"
 echo "# HTTP/1.1 keep-alive, C=64"
-"$load" --url "http://127.0.0.1:$http_port/envelope" --requests "$requests" --concurrency 64 --lane raw --lane session
+"$load" --url "http://127.0.0.1:$http_port/envelope" --requests "$requests" --concurrency 64 --lane raw --lane session --repeat "${REPEAT:-5}"
 echo "# HTTPS + HTTP/2 (one connection), C=64"
 "$load" --url "https://127.0.0.1:$https_port/envelope" --requests "$requests" --concurrency 64 --http2 \
-  --cacert "$dir/ca.pem" --lane raw --lane session
+  --cacert "$dir/ca.pem" --lane raw --lane session --repeat "${REPEAT:-5}"

@@ -8,48 +8,82 @@
 #include "zel/foundation/ZELAssertion.h"
 
 namespace zel {
+namespace {
 
+// The queue whose items the current thread is running, if any.
+thread_local const void* tlsRunningQueue = nullptr;
+
+}  // namespace
+
+// One runner at a time — the queue's own thread, or a thread draining it with runPendingInline()
+// — takes the backlog in FIFO batches, so items never overlap and keep their order.
 struct ZELSerialQueue::State {
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<Work> queue;
+  bool running = false;  // a runner holds the queue
   bool stopping = false;
   bool exited = false;
-  std::thread::id thread;
 
-  // Takes the whole backlog at once, so a busy queue costs one lock round trip per batch.
+  void runBatch(std::vector<Work>& batch) {
+    const void* previous = tlsRunningQueue;
+    tlsRunningQueue = this;
+    for (auto& work : batch) {
+      try {
+        work();
+      } catch (const std::exception& e) {
+        ZELCAssertionFailure(std::string("Work on a serial queue threw: ") + e.what());
+      } catch (...) {
+        ZELCAssertionFailure("Work on a serial queue threw an unknown exception");
+      }
+      work = nullptr;  // release captures before the next item runs
+    }
+    batch.clear();
+    tlsRunningQueue = previous;
+  }
+
   void run() {
     std::vector<Work> batch;
     for (;;) {
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return !queue.empty() || stopping; });
+        changed.wait(lock, [this] { return (!queue.empty() && !running) || (stopping && !running); });
         if (queue.empty()) break;
         batch.swap(queue);
+        running = true;
       }
-      for (auto& work : batch) {
-        try {
-          work();
-        } catch (const std::exception& e) {
-          ZELCAssertionFailure(std::string("Work on a serial queue threw: ") + e.what());
-        } catch (...) {
-          ZELCAssertionFailure("Work on a serial queue threw an unknown exception");
-        }
-        work = nullptr;  // release captures before the next item runs
-      }
-      batch.clear();
+      runBatch(batch);
+      std::lock_guard lock(mutex);
+      running = false;
     }
     std::lock_guard lock(mutex);
     exited = true;
     changed.notify_all();
   }
+
+  bool drainInline() {
+    std::vector<Work> batch;
+    bool ranAny = false;
+    for (;;) {
+      {
+        std::lock_guard lock(mutex);
+        if (running || queue.empty()) break;
+        batch.swap(queue);
+        running = true;
+      }
+      runBatch(batch);
+      ranAny = true;
+      std::lock_guard lock(mutex);
+      running = false;
+    }
+    changed.notify_all();  // the queue's own thread may wait for the runner token
+    return ranAny;
+  }
 };
 
 ZELSerialQueue::ZELSerialQueue(std::string label)
     : label_(std::move(label)), state_(std::make_shared<State>()) {
-  std::thread thread([state = state_] { state->run(); });
-  state_->thread = thread.get_id();
-  thread.detach();
+  std::thread([state = state_] { state->run(); }).detach();
 }
 
 ZELSerialQueue::~ZELSerialQueue() { shutdown(); }
@@ -57,18 +91,21 @@ ZELSerialQueue::~ZELSerialQueue() { shutdown(); }
 void ZELSerialQueue::execute(Work work) { (void)tryExecute(work); }
 
 bool ZELSerialQueue::tryExecute(Work& work) {
-  {
-    std::lock_guard lock(state_->mutex);
-    if (state_->stopping) return false;
-    state_->queue.push_back(std::move(work));
-  }
+  if (!tryEnqueueWithoutWaking(work)) return false;
   state_->changed.notify_one();
   return true;
 }
 
-bool ZELSerialQueue::isCurrent() const noexcept {
-  return std::this_thread::get_id() == state_->thread;
+bool ZELSerialQueue::tryEnqueueWithoutWaking(Work& work) {
+  std::lock_guard lock(state_->mutex);
+  if (state_->stopping) return false;
+  state_->queue.push_back(std::move(work));
+  return true;
 }
+
+bool ZELSerialQueue::runPendingInline() { return state_->drainInline(); }
+
+bool ZELSerialQueue::isCurrent() const noexcept { return tlsRunningQueue == state_.get(); }
 
 void ZELSerialQueue::shutdown() {
   std::unique_lock lock(state_->mutex);

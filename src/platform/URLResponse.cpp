@@ -78,11 +78,22 @@ URLResponse::URLResponse(std::optional<zel::URL> url, std::optional<std::string>
 
 URLResponse::~URLResponse() = default;
 
+struct HTTPURLResponse::HeadFacts {
+  ContentType contentType;
+  std::int64_t contentLength;
+};
+
 HTTPURLResponse::HTTPURLResponse(zel::URL url, int statusCode, std::string httpVersion,
                                  HTTPHeaders headers)
-    : URLResponse(std::move(url), parseContentType(headers.value("Content-Type")).mimeType,
-                  parseContentLength(headers.value("Content-Length")),
-                  parseContentType(headers.value("Content-Type")).charset),
+    : HTTPURLResponse(std::move(url), statusCode, std::move(httpVersion), std::move(headers),
+                      HeadFacts{parseContentType(headers.value("Content-Type")),
+                                parseContentLength(headers.value("Content-Length"))}) {}
+
+// The facts are read from the headers before they are moved into the response.
+HTTPURLResponse::HTTPURLResponse(zel::URL url, int statusCode, std::string httpVersion,
+                                 HTTPHeaders&& headers, HeadFacts facts)
+    : URLResponse(std::move(url), std::move(facts.contentType.mimeType), facts.contentLength,
+                  std::move(facts.contentType.charset)),
       statusCode_(statusCode),
       httpVersion_(std::move(httpVersion)),
       headers_(std::move(headers)) {}

@@ -17,6 +17,7 @@ std::string_view trim(std::string_view s) {
 
 void ResponseHeadParser::reset() {
   head_ = ResponseHead{};
+  head_.headers.reserve(16);
   sawStatusLine_ = false;
   lastName_.clear();
 }
@@ -60,8 +61,9 @@ ResponseHeadParser::Outcome ResponseHeadParser::feedLine(std::string_view line) 
   }
   const auto colon = line.find(':');
   if (colon == std::string_view::npos || colon == 0) return Outcome::Malformed;
-  lastName_ = std::string(trim(line.substr(0, colon)));
-  head_.headers.add(lastName_, trim(line.substr(colon + 1)));
+  const auto name = trim(line.substr(0, colon));
+  head_.headers.add(name, trim(line.substr(colon + 1)));
+  lastName_.assign(name);
   return Outcome::NeedMore;
 }
 

@@ -108,7 +108,9 @@ struct IOState {
   CURLSH* share = nullptr;
   std::unordered_map<std::uint64_t, std::unique_ptr<Transfer>> transfers;
   std::unordered_map<std::string, HostQueue> hosts;
-  std::vector<CURL*> spareHandles;
+  std::vector<CURL*> spareWithCookies;  // finished handles, kept for their set-up options
+  std::vector<CURL*> spareWithoutCookies;
+  curl_slist* defaultHeaders = nullptr;  // for requests without header fields of their own
   std::vector<std::uint64_t> dirty;
   std::vector<std::uint64_t> refusedAtStart;  // failed before libcurl saw them
   std::uint64_t sequence = 0;
@@ -119,6 +121,7 @@ struct IOState {
   void start(const std::shared_ptr<URLSessionTask>& task);
   void enqueue(Transfer& t);
   void admit(const std::string& hostKey);
+  CURL* takeHandle(bool cookies);
   void attach(Transfer& t);
   void detach(Transfer& t);
   void onDone(Transfer& t, CURLcode code);
@@ -272,54 +275,68 @@ void IOState::admit(const std::string& hostKey) {
   if (host.active == 0 && host.waiting.empty() && !host.multiplexed) hosts.erase(it);
 }
 
+CURL* IOState::takeHandle(bool cookies) {
+  auto& pool = cookies ? spareWithCookies : spareWithoutCookies;
+  if (!pool.empty()) {
+    CURL* easy = pool.back();
+    pool.pop_back();
+    return easy;
+  }
+  // A new handle gets the options that stay the same for every transfer of the session.
+  const auto& config = core.configuration();
+  CURL* easy = curl_easy_init();
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, headerCallback);
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeCallback);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressCallback);
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  if (config.trustedCAFile) curl_easy_setopt(easy, CURLOPT_CAINFO, config.trustedCAFile->c_str());
+  if (config.pinnedPublicKeys) {
+    curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
+  }
+  if (cookies) {
+    curl_easy_setopt(easy, CURLOPT_SHARE, share);
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+  }
+  return easy;
+}
+
 void IOState::attach(Transfer& t) {
   const auto& config = core.configuration();
-  CURL* easy = nullptr;
-  if (!spareHandles.empty()) {
-    easy = spareHandles.back();
-    spareHandles.pop_back();
-    curl_easy_reset(easy);
-  } else {
-    easy = curl_easy_init();
-  }
+  t.cookies = config.HTTPShouldSetCookies && t.request.HTTPShouldHandleCookies();
+  CURL* easy = takeHandle(t.cookies);
   t.easy = easy;
   t.phase = Transfer::Phase::Active;
   t.fetchStartDate = std::chrono::system_clock::now();
   t.fetchStartSteady = SteadyClock::now();
   t.lastActivity = t.fetchStartSteady;
 
+  // Everything below is set for every transfer, so nothing of an earlier one carries over.
   curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
   curl_easy_setopt(easy, CURLOPT_URL, t.url.c_str());
-  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorBuffer);
-  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, headerCallback);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, writeCallback);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
-  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
-  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-  curl_easy_setopt(easy, CURLOPT_PIPEWAIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
+  // Over TLS, wait for the first connection's ALPN answer so HTTP/2 requests share it.
+  curl_easy_setopt(easy, CURLOPT_PIPEWAIT, t.hostKey.starts_with("https") ? 1L : 0L);
   curl_easy_setopt(easy, CURLOPT_STREAM_WEIGHT,
                    static_cast<long>(1 + std::clamp(t.priority, 0.0f, 1.0f) * 255));
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.idleTimeout.count()));
-  if (config.trustedCAFile) curl_easy_setopt(easy, CURLOPT_CAINFO, config.trustedCAFile->c_str());
-  if (config.pinnedPublicKeys) {
-    curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
-  }
-  if (config.HTTPShouldSetCookies && t.request.HTTPShouldHandleCookies()) {
-    curl_easy_setopt(easy, CURLOPT_SHARE, share);
-    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
-  }
+  curl_easy_setopt(easy, CURLOPT_RESOLVE, nullptr);
 
   // Method and body. GET and HEAD never carry a body.
   const std::string& method = t.request.httpMethod();
   t.uploadBody.reset();
-  if (method == "GET") {
-    curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-  } else if (method == "HEAD") {
+  curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(easy, CURLOPT_NOBODY, 0L);
+  curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, nullptr);
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
+  if (method == "HEAD") {
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-  } else {
+  } else if (method != "GET") {
     if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
     if (t.request.httpBody() || method == "POST") {
       t.uploadBody = t.request.httpBody().value_or(Data());
@@ -328,26 +345,33 @@ void IOState::attach(Transfer& t) {
       curl_easy_setopt(easy, CURLOPT_POSTFIELDS,
                        t.uploadBody->empty() ? "" : reinterpret_cast<const char*>(t.uploadBody->data()));
       curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-      curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressCallback);
-      curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
     }
   }
 
   // Header fields: the session's extra headers unless the request sets them, then the request's.
   const auto& fields = t.request.allHTTPHeaderFields();
-  auto append = [&t](const std::string& name, const std::string& value) {
-    const std::string line = value.empty() ? name + ";" : name + ": " + value;
-    t.headerList = curl_slist_append(t.headerList, line.c_str());
-  };
-  for (const auto& [name, value] : config.HTTPAdditionalHeaders) {
-    if (!fields.contains(name) && isToken(name) && isSafeHeaderValue(value)) append(name, value);
+  if (fields.empty() && config.HTTPAdditionalHeaders.empty()) {
+    // The common case shares one list, built once.
+    if (defaultHeaders == nullptr) {
+      defaultHeaders = curl_slist_append(nullptr, ("User-Agent: " + config.userAgent).c_str());
+      defaultHeaders = curl_slist_append(defaultHeaders, "Expect:");
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, defaultHeaders);
+  } else {
+    auto append = [&t](const std::string& name, const std::string& value) {
+      const std::string line = value.empty() ? name + ";" : name + ": " + value;
+      t.headerList = curl_slist_append(t.headerList, line.c_str());
+    };
+    for (const auto& [name, value] : config.HTTPAdditionalHeaders) {
+      if (!fields.contains(name) && isToken(name) && isSafeHeaderValue(value)) append(name, value);
+    }
+    for (const auto& [name, value] : fields) append(name, value);
+    if (!fields.contains("User-Agent") && !config.HTTPAdditionalHeaders.contains("User-Agent")) {
+      append("User-Agent", config.userAgent);
+    }
+    if (!fields.contains("Expect")) t.headerList = curl_slist_append(t.headerList, "Expect:");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList);
   }
-  for (const auto& [name, value] : fields) append(name, value);
-  if (!fields.contains("User-Agent") && !config.HTTPAdditionalHeaders.contains("User-Agent")) {
-    append("User-Agent", config.userAgent);
-  }
-  if (!fields.contains("Expect")) t.headerList = curl_slist_append(t.headerList, "Expect:");
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList);
 
   if (config.hostResolver) {
     const auto& url = *t.request.url();
@@ -378,7 +402,7 @@ void IOState::attach(Transfer& t) {
 void IOState::detach(Transfer& t) {
   if (t.easy == nullptr) return;
   curl_multi_remove_handle(multi, t.easy);
-  spareHandles.push_back(t.easy);
+  (t.cookies ? spareWithCookies : spareWithoutCookies).push_back(t.easy);
   t.easy = nullptr;
   curl_slist_free_all(t.headerList);
   t.headerList = nullptr;
@@ -611,10 +635,21 @@ void SessionCore::sendCommand(Command command) {
   std::lock_guard lock(mutex_);
   if (ioExited_) return;  // only stale decisions for finished tasks can arrive this late
   commands_.push_back(std::move(command));
-  curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  // Only a sleeping I/O thread needs the wake-up (a syscall); a busy one looks before it polls.
+  if (ioSleeping_) {
+    ioSleeping_ = false;
+    curl_multi_wakeup(static_cast<CURLM*>(multi_));
+  }
 }
 
+namespace {
+thread_local const SessionCore* tlsIOThreadOf = nullptr;
+}
+
+bool SessionCore::isIOThread() const noexcept { return tlsIOThreadOf == this; }
+
 void SessionCore::ioThreadMain() {
+  tlsIOThreadOf = this;
   IOState io(*this);
   io.multi = static_cast<CURLM*>(multi_);
   io.share = curl_share_init();
@@ -676,10 +711,25 @@ void SessionCore::ioThreadMain() {
       timeout = kTimerCadence.count();
       if (curlTimeout >= 0) timeout = std::min(timeout, curlTimeout);
     }
+    // Run this round's delegate events here while the delegate queue is idle: a finished task's
+    // handler usually starts the next request, which is then sent without any thread hop.
+    delegateQueue_->runPendingInline();
+    {
+      std::lock_guard lock(mutex_);
+      if (!commands_.empty() || stopRequested_) continue;
+      ioSleeping_ = true;
+    }
     curl_multi_poll(io.multi, nullptr, 0, static_cast<int>(timeout), nullptr);
+    {
+      std::lock_guard lock(mutex_);
+      ioSleeping_ = false;
+    }
   }
 
-  for (CURL* easy : io.spareHandles) curl_easy_cleanup(easy);
+  delegateQueue_->runPendingInline();  // hands anything left to the delegate queue's thread
+  for (CURL* easy : io.spareWithCookies) curl_easy_cleanup(easy);
+  for (CURL* easy : io.spareWithoutCookies) curl_easy_cleanup(easy);
+  curl_slist_free_all(io.defaultHeaders);
   {
     std::lock_guard lock(mutex_);
     ioExited_ = true;

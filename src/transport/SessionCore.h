@@ -73,6 +73,7 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
 
  private:
   void ioThreadMain();
+  [[nodiscard]] bool isIOThread() const noexcept;
   void processCommands(IOState& io);
   void taskEnded(std::uint64_t identifier);
   void finishInvalidationIfIdle();
@@ -93,6 +94,7 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   bool invalidationFinished_ = false;
   std::vector<Command> commands_;
   bool stopRequested_ = false;
+  bool ioSleeping_ = false;  // the I/O thread is (about to be) blocked in curl_multi_poll
   bool ioExited_ = false;
   std::condition_variable ioExitedChanged_;
   void* multi_ = nullptr;  // CURLM*, created before the thread starts, for curl_multi_wakeup

@@ -29,8 +29,11 @@ template std::shared_ptr<URLSessionUploadTask> SessionCore::makeTask<URLSessionU
     URLRequest, URLSessionTask::CompletionHandler);
 
 void SessionCore::postToDelegateQueue(std::function<void()> work) {
+  // The I/O thread drains the queue itself after each round (no wake-up needed); others wake it.
+  const bool queued = isIOThread() ? delegateQueue_->tryEnqueueWithoutWaking(work)
+                                   : delegateQueue_->tryExecute(work);
   // Once the queue has shut down (the session is gone), outcomes still reach their handlers.
-  if (!delegateQueue_->tryExecute(work)) ZELExecutor::background()->execute(std::move(work));
+  if (!queued) ZELExecutor::background()->execute(std::move(work));
 }
 
 void SessionCore::resumeTask(const std::shared_ptr<URLSessionTask>& task) {
@@ -160,26 +163,43 @@ void SessionCore::finishTask(const std::shared_ptr<URLSessionTask>& task, std::o
     task->completionHandler_ = nullptr;
     response = task->response_;
   }
-  postToDelegateQueue([self = shared_from_this(), task, body = std::move(body), error = std::move(error),
-                       metrics = std::move(metrics), handler = std::move(handler),
-                       response = std::move(response)]() mutable {
-    auto event = [self, task, body, error, metrics, handler, response]() {
+  // One heap record per completion, moved (not copied) through the queue.
+  struct Completion {
+    std::shared_ptr<SessionCore> self;
+    std::shared_ptr<URLSessionTask> task;
+    std::optional<Data> body;
+    std::optional<Error> error;
+    URLSessionTaskMetrics metrics;
+    URLSessionTask::CompletionHandler handler;
+    std::shared_ptr<const URLResponse> response;
+
+    void deliver() {
       URLSession* session = self->facade_.load();
-      const auto delegate = self->delegate();
-      auto outcome = error;
-      if (task->dispositionCancelled_ && !outcome) {
+      const auto delegate = session != nullptr ? self->delegate() : nullptr;
+      if (task->dispositionCancelled_ && !error) {
         const auto request = task->currentRequest();
         const auto& url = request.url();
-        outcome = makeURLError(NSURLErrorCancelled, url ? std::optional(url->absoluteString()) : std::nullopt);
+        error = makeURLError(NSURLErrorCancelled, url ? std::optional(url->absoluteString()) : std::nullopt);
       }
-      if (session != nullptr && delegate) delegate->didFinishCollectingMetrics(*session, task, metrics);
+      if (delegate) delegate->didFinishCollectingMetrics(*session, task, metrics);
       if (handler) {
-        handler(outcome ? std::nullopt : body, response, outcome);
-      } else if (session != nullptr && delegate) {
-        delegate->didCompleteWithError(*session, task, outcome);
+        if (error) body.reset();
+        handler(std::move(body), std::move(response), std::move(error));
+      } else if (delegate) {
+        delegate->didCompleteWithError(*session, task, error);
       }
-    };
-    runOrDefer(std::move(event), task->awaitingDisposition_, task->deferredEvents_);
+    }
+  };
+  auto completion = std::make_shared<Completion>(Completion{shared_from_this(), task, std::move(body),
+                                                            std::move(error), std::move(metrics),
+                                                            std::move(handler), std::move(response)});
+  postToDelegateQueue([completion] {
+    auto& task = *completion->task;
+    if (task.awaitingDisposition_) {
+      task.deferredEvents_.push_back([completion] { completion->deliver(); });
+    } else {
+      completion->deliver();
+    }
   });
   taskEnded(task->taskIdentifier());
 }
@@ -242,7 +262,10 @@ void SessionCore::finishInvalidationIfIdle() {
     if (!invalidated_ || invalidationFinished_ || !liveTasks_.empty()) return;
     invalidationFinished_ = true;
     stopRequested_ = true;
-    if (!ioExited_) curl_multi_wakeup(static_cast<CURLM*>(multi_));
+    if (!ioExited_) {
+      ioSleeping_ = false;
+      curl_multi_wakeup(static_cast<CURLM*>(multi_));
+    }
   }
   postToDelegateQueue([self = shared_from_this()] {
     URLSession* session = self->facade_.load();

@@ -43,6 +43,7 @@ struct Transfer {
   float priority = 0.5f;
   std::uint64_t sequence = 0;
   CURL* easy = nullptr;
+  bool cookies = false;  // the handle shares the session's cookie store
   curl_slist* headerList = nullptr;
   curl_slist* resolveList = nullptr;
   std::optional<Data> uploadBody;

@@ -2,9 +2,11 @@
 // ZELSerialQueue — an executor that runs work one item at a time, in enqueue order, on a thread
 // of its own.
 //
-// Used as a URL session's delegate queue. shutdown() lets the queued work finish and then stops
-// the thread; work enqueued after shutdown() is dropped. The queue may be destroyed from its own
-// thread (from inside a work item): the thread then exits on its own once that item returns.
+// Used as a URL session's delegate queue. Another thread may drain the queue itself with
+// runPendingInline() while no item runs (the session's I/O thread does, sparing a thread wake-up
+// per event); items still run one at a time, in order. shutdown() lets the queued work finish and
+// then stops the thread; work enqueued after shutdown() is dropped. The queue may be destroyed
+// from inside one of its items: its thread then exits on its own.
 
 #include <memory>
 #include <string>
@@ -26,7 +28,15 @@ class ZELSerialQueue final : public ZELExecutor {
   /// left untouched when it was not.
   [[nodiscard]] bool tryExecute(Work& work);
 
-  /// True when the caller runs on this queue's thread.
+  /// Enqueues without waking the queue's thread: for a caller that will call runPendingInline()
+  /// next (which wakes the thread if anything is left for it).
+  [[nodiscard]] bool tryEnqueueWithoutWaking(Work& work);
+
+  /// Runs the queued items on the calling thread unless another runner holds the queue;
+  /// returns whether it ran any.
+  bool runPendingInline();
+
+  /// True when the caller is running one of this queue's items.
   [[nodiscard]] bool isCurrent() const noexcept;
   [[nodiscard]] const std::string& label() const noexcept { return label_; }
 

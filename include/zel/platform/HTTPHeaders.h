@@ -35,6 +35,8 @@ class HTTPHeaders {
   void add(std::string_view name, std::string_view value);
   /// Removes the field; returns whether it was present.
   bool erase(std::string_view name);
+  /// Makes room for this many fields.
+  void reserve(std::size_t count) { fields_.reserve(count); }
 
   [[nodiscard]] std::size_t size() const noexcept { return fields_.size(); }
   [[nodiscard]] bool empty() const noexcept { return fields_.empty(); }

@@ -70,6 +70,10 @@ class HTTPURLResponse : public URLResponse {
   int statusCode_;
   std::string httpVersion_;
   HTTPHeaders headers_;
+
+  struct HeadFacts;
+  HTTPURLResponse(zel::URL url, int statusCode, std::string httpVersion, HTTPHeaders&& headers,
+                  HeadFacts facts);
 };
 
 }  // namespace zel
