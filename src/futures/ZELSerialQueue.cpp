@@ -64,10 +64,14 @@ struct ZELSerialQueue::State {
   bool drainInline() {
     std::vector<Work> batch;
     bool ranAny = false;
+    bool leftForWorker = false;
     for (;;) {
       {
         std::lock_guard lock(mutex);
-        if (running || queue.empty()) break;
+        if (running || queue.empty()) {
+          leftForWorker = !running && !queue.empty();
+          break;
+        }
         batch.swap(queue);
         running = true;
       }
@@ -75,8 +79,12 @@ struct ZELSerialQueue::State {
       ranAny = true;
       std::lock_guard lock(mutex);
       running = false;
+      if (stopping) {
+        leftForWorker = true;  // the queue's thread waits for the runner token to exit
+        break;
+      }
     }
-    changed.notify_all();  // the queue's own thread may wait for the runner token
+    if (leftForWorker) changed.notify_all();
     return ranAny;
   }
 };

@@ -17,7 +17,6 @@ std::string_view trim(std::string_view s) {
 
 void ResponseHeadParser::reset() {
   head_ = ResponseHead{};
-  head_.headers.reserve(16);
   sawStatusLine_ = false;
   lastName_.clear();
 }
@@ -62,6 +61,7 @@ ResponseHeadParser::Outcome ResponseHeadParser::feedLine(std::string_view line) 
   const auto colon = line.find(':');
   if (colon == std::string_view::npos || colon == 0) return Outcome::Malformed;
   const auto name = trim(line.substr(0, colon));
+  if (head_.headers.empty()) head_.headers.reserve(12);  // typical heads need no regrowth
   head_.headers.add(name, trim(line.substr(colon + 1)));
   lastName_.assign(name);
   return Outcome::NeedMore;

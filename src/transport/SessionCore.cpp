@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <string_view>
 
@@ -80,11 +81,17 @@ std::optional<Error> validateRequest(const URLRequest& request) {
   return std::nullopt;
 }
 
+// "scheme://host:port", the unit of connection limits. Called for every hop: one allocation.
 std::string hostKeyFor(const URL& url) {
-  std::string key = url.scheme().value_or("");
-  std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
-  key += "://" + url.host().value_or("") + ":";
-  key += std::to_string(url.port().value_or(key.starts_with("https") ? 443 : 80));
+  const std::string& scheme = *url.scheme();
+  const std::string& host = *url.host();
+  std::string key;
+  key.reserve(scheme.size() + host.size() + 10);
+  for (const char c : scheme) key.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  key.append("://").append(host).push_back(':');
+  char digits[8];
+  const int port = url.port().value_or(key.starts_with("https") ? 443 : 80);
+  key.append(digits, std::to_chars(digits, digits + sizeof digits, port).ptr);
   return key;
 }
 
@@ -246,7 +253,7 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
 void IOState::enqueue(Transfer& t) {
   t.resetHop();
   t.phase = Transfer::Phase::Waiting;
-  t.url = t.request.url()->absoluteString();
+  t.url = t.request.url()->absoluteString();  // a view into the hop's request
   t.hostKey = hostKeyFor(*t.request.url());
   t.priority = t.task->priority();
   t.sequence = ++sequence;
@@ -315,7 +322,7 @@ void IOState::attach(Transfer& t) {
 
   // Everything below is set for every transfer, so nothing of an earlier one carries over.
   curl_easy_setopt(easy, CURLOPT_PRIVATE, &t);
-  curl_easy_setopt(easy, CURLOPT_URL, t.url.c_str());
+  curl_easy_setopt(easy, CURLOPT_URL, t.url.data());  // the view ends at the string's NUL
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorBuffer);
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
@@ -444,7 +451,7 @@ Error IOState::transportError(Transfer& t, CURLcode code) {
   if (!t.abortCode && code == CURLE_UNSUPPORTED_PROTOCOL) mapped = NSURLErrorCannotParseResponse;
   std::string description = NSURLErrorLocalizedDescription(
       mapped, t.request.url() ? t.request.url()->host().value_or("") : "");
-  return makeURLError(mapped, t.url, std::move(underlying), std::move(description));
+  return makeURLError(mapped, std::string(t.url), std::move(underlying), std::move(description));
 }
 
 void IOState::onDone(Transfer& t, CURLcode code) {
@@ -485,7 +492,7 @@ void IOState::followRedirect(Transfer& t) {
     return;
   }
   if (t.hops >= kMaxRedirects) {
-    complete(t, makeURLError(NSURLErrorHTTPTooManyRedirects, t.url));
+    complete(t, makeURLError(NSURLErrorHTTPTooManyRedirects, std::string(t.url)));
     return;
   }
   URLRequest proposed = t.request;
@@ -526,6 +533,7 @@ void IOState::redirectDecision(const std::shared_ptr<URLSessionTask>& task,
   }
   ++t.hops;
   t.request = std::move(*request);
+  t.url = {};  // viewed the previous request
   {
     std::lock_guard lock(task->mutex_);
     task->currentRequest_ = t.request;
@@ -559,7 +567,7 @@ void IOState::cancel(const std::shared_ptr<URLSessionTask>& task, std::int64_t c
     case Transfer::Phase::AwaitingRedirect: break;
   }
   std::string description = NSURLErrorLocalizedDescription(code);
-  complete(t, makeURLError(code, t.url.empty() ? urlText(t.request) : t.url, std::nullopt,
+  complete(t, makeURLError(code, t.url.empty() ? urlText(t.request) : std::string(t.url), std::nullopt,
                            std::move(description)));
   admit(hostKey);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ResponseHeadParser.h"
@@ -38,7 +39,7 @@ struct Transfer {
 
   // The current hop.
   URLRequest request;
-  std::string url;
+  std::string_view url;  // the hop request's absolute URL (stable while the hop runs)
   std::string hostKey;
   float priority = 0.5f;
   std::uint64_t sequence = 0;
