@@ -26,13 +26,13 @@ test-asan:
 	$(MAKE) test BUILD_DIR=build-asan CMAKE_FLAGS="-DZEL_SANITIZE=address -DZEL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug" \
 	  CTEST_FLAGS="-LE install"
 
-# The concurrency-heavy tests (futures, executors, foundation) under ThreadSanitizer.
+# The concurrency-heavy tests (futures, executors, foundation, the session layer) under ThreadSanitizer.
 test-tsan:
 	$(MAKE) test BUILD_DIR=build-tsan CMAKE_FLAGS="-DZEL_SANITIZE=thread -DZEL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug" \
-	  CTEST_FLAGS="-L 'futures|foundation'"
+	  CTEST_FLAGS="-L 'futures|foundation|transport'"
 
 bench: configure
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target zel_micro_bench
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target zel_micro_bench zel_load
 	$(BUILD_DIR)/bench/zel_micro_bench
 
 clean:
