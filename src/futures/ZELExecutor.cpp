@@ -9,22 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "RunGuarded.h"
 #include "zel/foundation/ZELAssertion.h"
 #include "zel/futures/ZELMainQueue.h"
 
 namespace zel {
 namespace {
 
-// Work handed to an executor must not throw; if it does, the thread survives and says so.
-void runGuarded(ZELExecutor::Work& work) noexcept {
-  try {
-    work();
-  } catch (const std::exception& e) {
-    ZELCAssertionFailure(std::string("Work on an executor threw: ") + e.what());
-  } catch (...) {
-    ZELCAssertionFailure("Work on an executor threw an unknown exception");
-  }
-}
+void runGuarded(ZELExecutor::Work& work) noexcept { detail::runGuarded(work, "an executor"); }
 
 class ImmediateExecutor final : public ZELExecutor {
  public:

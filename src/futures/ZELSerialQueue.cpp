@@ -5,9 +5,12 @@
 #include <mutex>
 #include <vector>
 
-#include "zel/foundation/ZELAssertion.h"
+#include "RunGuarded.h"
 
 namespace zel {
+
+using detail::runGuarded;
+
 namespace {
 
 // The queue whose items the current thread is running, if any.
@@ -29,13 +32,7 @@ struct ZELSerialQueue::State {
     const void* previous = tlsRunningQueue;
     tlsRunningQueue = this;
     for (auto& work : batch) {
-      try {
-        work();
-      } catch (const std::exception& e) {
-        ZELCAssertionFailure(std::string("Work on a serial queue threw: ") + e.what());
-      } catch (...) {
-        ZELCAssertionFailure("Work on a serial queue threw an unknown exception");
-      }
+      runGuarded(work, "a serial queue");
       work = nullptr;  // release captures before the next item runs
     }
     batch.clear();

@@ -75,14 +75,16 @@ TEST(ZELSerialQueue, ShutdownFinishesQueuedWorkAndRefusesMore) {
 }
 
 TEST(ZELSerialQueue, CanBeDestroyedFromItsOwnItem) {
-  auto queue = std::make_shared<ZELSerialQueue>();
+  std::shared_ptr<ZELSerialQueue> holder = std::make_shared<ZELSerialQueue>();
+  std::promise<void> posted;
   std::promise<void> finished;
-  auto* raw = queue.get();
-  std::shared_ptr<ZELSerialQueue> holder = std::move(queue);
-  raw->execute([&holder, &finished] {
-    holder.reset();  // the last reference goes away inside the item
+  auto postedFuture = posted.get_future().share();
+  holder->execute([&holder, &finished, postedFuture] {
+    postedFuture.wait();  // execute() has returned; the item holds the last reference now
+    holder.reset();
     finished.set_value();
   });
+  posted.set_value();
   EXPECT_EQ(finished.get_future().wait_for(5s), std::future_status::ready);
 }
 
