@@ -35,7 +35,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr const char* kEnvelope = R"({"status":"success","code":0,"message":"ok","data":{"id":1},"bookmark":"x"})";
+constexpr const char* kEnvelope =
+    R"({"status":"success","code":0,"message":"ok","data":{"id":1},"bookmark":"x"})";
 
 struct Options {
   std::string url;
@@ -127,7 +128,8 @@ LaneResult runRaw(const Options& o) {
       curl_easy_getinfo(message->easy_handle, CURLINFO_RESPONSE_CODE, &status);
       if (message->data.result == CURLE_OK && status == 200 && slot->bytes > 0) ++result.ok;
       result.latenciesMicros.push_back(
-          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - slot->started).count());
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - slot->started)
+              .count());
       curl_multi_remove_handle(multi, slot->easy);
       ++done;
       if (issued < o.requests) launch(*slot);
@@ -171,26 +173,27 @@ LaneResult runSession(const Options& o) {
     ++issued;
     const auto started = Clock::now();
     session
-        ->dataTaskWithRequest(request,
-                              [&, started](std::optional<zel::Data> data,
-                                           std::shared_ptr<const zel::URLResponse> response,
-                                           std::optional<zel::Error> error) {
-                                const auto* http = dynamic_cast<const zel::HTTPURLResponse*>(response.get());
-                                const bool ok = !error && http && http->statusCode() == 200 && data && !data->empty();
-                                const long micros = std::chrono::duration_cast<std::chrono::microseconds>(
-                                                        Clock::now() - started)
-                                                        .count();
-                                bool more = false;
-                                {
-                                  std::lock_guard lock(mutex);
-                                  if (ok) ++result.ok;
-                                  result.latenciesMicros.push_back(micros);
-                                  ++done;
-                                  more = issued.load() < o.requests;
-                                  if (done == o.requests) finished.notify_all();
-                                }
-                                if (more) launch();
-                              })
+        ->dataTaskWithRequest(
+            request,
+            [&, started](std::optional<zel::Data> data,
+                         std::shared_ptr<const zel::URLResponse> response,
+                         std::optional<zel::Error> error) {
+              const auto* http = dynamic_cast<const zel::HTTPURLResponse*>(response.get());
+              const bool ok = !error && http && http->statusCode() == 200 && data && !data->empty();
+              const long micros =
+                  std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)
+                      .count();
+              bool more = false;
+              {
+                std::lock_guard lock(mutex);
+                if (ok) ++result.ok;
+                result.latenciesMicros.push_back(micros);
+                ++done;
+                more = issued.load() < o.requests;
+                if (done == o.requests) finished.notify_all();
+              }
+              if (more) launch();
+            })
         ->resume();
   };
   const auto start = Clock::now();
@@ -233,9 +236,10 @@ void runMemory(const Options& o) {
 }
 
 void printResult(const Options& o, const LaneResult& r) {
-  std::printf("RESULT lane=%s n=%ld c=%ld ok=%ld secs=%.3f rps=%.0f p50_us=%ld p99_us=%ld rss_kb=%ld\n",
-              r.lane.c_str(), o.requests, o.concurrency, r.ok, r.seconds, r.rps(),
-              percentile(r.latenciesMicros, 0.50), percentile(r.latenciesMicros, 0.99), r.rssKb);
+  std::printf(
+      "RESULT lane=%s n=%ld c=%ld ok=%ld secs=%.3f rps=%.0f p50_us=%ld p99_us=%ld rss_kb=%ld\n",
+      r.lane.c_str(), o.requests, o.concurrency, r.ok, r.seconds, r.rps(),
+      percentile(r.latenciesMicros, 0.50), percentile(r.latenciesMicros, 0.99), r.rssKb);
   std::fflush(stdout);
 }
 
@@ -250,17 +254,26 @@ Options parse(int argc, char** argv) {
       }
       return argv[++i];
     };
-    if (arg == "--url") o.url = next();
-    else if (arg == "--requests") o.requests = std::stol(next());
-    else if (arg == "--concurrency") o.concurrency = std::stol(next());
-    else if (arg == "--lane") o.lanes.push_back(next());
-    else if (arg == "--http2") o.http2 = true;
-    else if (arg == "--cacert") o.cacert = next();
-    else if (arg == "--memory-tasks") o.memoryTasks = std::stol(next());
-    else if (arg == "--repeat") o.repeat = std::max(1L, std::stol(next()));
+    if (arg == "--url")
+      o.url = next();
+    else if (arg == "--requests")
+      o.requests = std::stol(next());
+    else if (arg == "--concurrency")
+      o.concurrency = std::stol(next());
+    else if (arg == "--lane")
+      o.lanes.push_back(next());
+    else if (arg == "--http2")
+      o.http2 = true;
+    else if (arg == "--cacert")
+      o.cacert = next();
+    else if (arg == "--memory-tasks")
+      o.memoryTasks = std::stol(next());
+    else if (arg == "--repeat")
+      o.repeat = std::max(1L, std::stol(next()));
     else {
-      std::cerr << "usage: zel_load [--url URL] [--requests N] [--concurrency C] "
-                   "[--lane raw|session]... [--http2] [--cacert FILE] [--memory-tasks N] [--repeat K]\n";
+      std::cerr
+          << "usage: zel_load [--url URL] [--requests N] [--concurrency C] "
+             "[--lane raw|session]... [--http2] [--cacert FILE] [--memory-tasks N] [--repeat K]\n";
       std::exit(2);
     }
   }
@@ -294,12 +307,14 @@ int main(int argc, char** argv) {
       res.set_content(kEnvelope, "application/octet-stream");
     });
     server.Get("/slow", [&server](const httplib::Request&, httplib::Response& res) {
-      for (int i = 0; i < 100 && server.is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      for (int i = 0; i < 100 && server.is_running(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
       res.set_content("late", "text/plain");
     });
     const int port = server.bind_to_any_port("127.0.0.1");
     serverThread = std::thread([&] { server.listen_after_bind(); });
-    options.url = "http://127.0.0.1:" + std::to_string(port) + (options.memoryTasks > 0 ? "/slow" : "/envelope");
+    options.url = "http://127.0.0.1:" + std::to_string(port) +
+                  (options.memoryTasks > 0 ? "/slow" : "/envelope");
     while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 

@@ -10,8 +10,9 @@ namespace {
 
 zel::Data makeBody(std::size_t size) {
   std::mt19937 rng(1);
-  static const char* words[] = {"\"id\":", "\"name\":\"", "zelvo", ",", "{", "}", "12345",
-                                "\"status\":\"success\"", "photo.jpg", "\r\n"};
+  static const char* words[] = {"\"id\":",   "\"name\":\"", "zelvo", ",",
+                                "{",         "}",           "12345", "\"status\":\"success\"",
+                                "photo.jpg", "\r\n"};
   std::string body;
   body.reserve(size);
   while (body.size() < size) body += words[rng() % 10];

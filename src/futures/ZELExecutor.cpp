@@ -16,7 +16,9 @@
 namespace zel {
 namespace {
 
-void runGuarded(ZELExecutor::Work& work) noexcept { detail::runGuarded(work, "an executor"); }
+void runGuarded(ZELExecutor::Work& work) noexcept {
+  detail::runGuarded(work, "an executor");
+}
 
 class ImmediateExecutor final : public ZELExecutor {
  public:

@@ -44,7 +44,8 @@ struct ZELSerialQueue::State {
     for (;;) {
       {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return (!queue.empty() && !running) || (stopping && !running); });
+        changed.wait(lock,
+                     [this] { return (!queue.empty() && !running) || (stopping && !running); });
         if (queue.empty()) break;
         batch.swap(queue);
         running = true;
@@ -91,9 +92,13 @@ ZELSerialQueue::ZELSerialQueue(std::string label)
   std::thread([state = state_] { state->run(); }).detach();
 }
 
-ZELSerialQueue::~ZELSerialQueue() { shutdown(); }
+ZELSerialQueue::~ZELSerialQueue() {
+  shutdown();
+}
 
-void ZELSerialQueue::execute(Work work) { (void)tryExecute(work); }
+void ZELSerialQueue::execute(Work work) {
+  (void)tryExecute(work);
+}
 
 bool ZELSerialQueue::tryExecute(Work& work) {
   if (!tryEnqueueWithoutWaking(work)) return false;
@@ -108,9 +113,13 @@ bool ZELSerialQueue::tryEnqueueWithoutWaking(Work& work) {
   return true;
 }
 
-bool ZELSerialQueue::runPendingInline() { return state_->drainInline(); }
+bool ZELSerialQueue::runPendingInline() {
+  return state_->drainInline();
+}
 
-bool ZELSerialQueue::isCurrent() const noexcept { return tlsRunningQueue == state_.get(); }
+bool ZELSerialQueue::isCurrent() const noexcept {
+  return tlsRunningQueue == state_.get();
+}
 
 void ZELSerialQueue::shutdown() {
   std::unique_lock lock(state_->mutex);

@@ -7,7 +7,8 @@ namespace {
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) {
+  while (!s.empty() &&
+         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n')) {
     s.remove_suffix(1);
   }
   return s;
@@ -42,8 +43,10 @@ ResponseHeadParser::Outcome ResponseHeadParser::feedLine(std::string_view line) 
     head_.httpVersion = std::string(line.substr(0, space));
     const auto rest = trim(line.substr(space + 1));
     int code = 0;
-    const auto [end, ec] = std::from_chars(rest.data(), rest.data() + std::min<std::size_t>(rest.size(), 3), code);
-    if (ec != std::errc() || end != rest.data() + 3 || code < 100 || code > 999) return Outcome::Malformed;
+    const auto [end, ec] =
+        std::from_chars(rest.data(), rest.data() + std::min<std::size_t>(rest.size(), 3), code);
+    if (ec != std::errc() || end != rest.data() + 3 || code < 100 || code > 999)
+      return Outcome::Malformed;
     head_.statusCode = code;
     sawStatusLine_ = true;
     return Outcome::NeedMore;

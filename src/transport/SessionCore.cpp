@@ -22,7 +22,9 @@ constexpr auto kTimerCadence = std::chrono::milliseconds(50);
 constexpr int kStreamsPerConnection = 100;
 
 void ensureCurlGlobalInit() {
-  static const bool initialized = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
+  static const bool initialized = [] {
+    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  }();
   (void)initialized;
 }
 
@@ -40,7 +42,9 @@ bool isSafeHeaderValue(std::string_view value) {
   return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) { return headerNameEquals(a, b); }
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return headerNameEquals(a, b);
+}
 
 std::optional<std::string> urlText(const URLRequest& request) {
   if (!request.url()) return std::nullopt;
@@ -87,7 +91,8 @@ std::string hostKeyFor(const URL& url) {
   const std::string& host = *url.host();
   std::string key;
   key.reserve(scheme.size() + host.size() + 10);
-  for (const char c : scheme) key.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (const char c : scheme)
+    key.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
   key.append("://").append(host).push_back(':');
   char digits[8];
   const int port = url.port().value_or(key.starts_with("https") ? 443 : 80);
@@ -134,7 +139,8 @@ struct IOState {
   void onDone(Transfer& t, CURLcode code);
   void onHeadComplete(Transfer& t);
   void followRedirect(Transfer& t);
-  void redirectDecision(const std::shared_ptr<URLSessionTask>& task, std::optional<URLRequest> request);
+  void redirectDecision(const std::shared_ptr<URLSessionTask>& task,
+                        std::optional<URLRequest> request);
   void cancel(const std::shared_ptr<URLSessionTask>& task, std::int64_t code);
   void complete(Transfer& t, std::optional<Error> error);
   void flushDirty();
@@ -173,7 +179,8 @@ size_t headerCallback(char* buffer, size_t size, size_t count, void* userdata) {
   t.lastActivity = SteadyClock::now();
   if (t.headDone) return length;  // trailers
   switch (t.parser.feedLine(std::string_view(buffer, length))) {
-    case ResponseHeadParser::Outcome::NeedMore: return length;
+    case ResponseHeadParser::Outcome::NeedMore:
+      return length;
     case ResponseHeadParser::Outcome::HeadComplete: {
       t.headDone = true;
       t.io->onHeadComplete(t);
@@ -194,7 +201,8 @@ size_t writeCallback(char* buffer, size_t size, size_t count, void* userdata) {
   const size_t length = size * count;
   t.lastActivity = SteadyClock::now();
   if (t.redirecting) {
-    const size_t room = kMaxRedirectBodyBytes - std::min(kMaxRedirectBodyBytes, t.redirectBody.size());
+    const size_t room =
+        kMaxRedirectBodyBytes - std::min(kMaxRedirectBodyBytes, t.redirectBody.size());
     t.redirectBody.append(buffer, std::min(room, length));
     return length;
   }
@@ -239,8 +247,9 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
   t.taskStartDate = std::chrono::system_clock::now();
   t.taskStartSteady = SteadyClock::now();
   const double resource = core.configuration().timeoutIntervalForResource;
-  t.resourceDeadline = t.taskStartSteady + std::chrono::milliseconds(static_cast<std::int64_t>(
-                                               std::min(resource, 1e9) * 1000));
+  t.resourceDeadline =
+      t.taskStartSteady +
+      std::chrono::milliseconds(static_cast<std::int64_t>(std::min(resource, 1e9) * 1000));
   t.request = task->originalRequest();
   transfers.emplace(task->taskIdentifier(), std::move(transfer));
   if (auto invalid = validateRequest(t.request)) {
@@ -261,7 +270,8 @@ void IOState::enqueue(Transfer& t) {
   const double requestTimeout = t.request.timeoutInterval() != URLRequest::kDefaultTimeoutInterval
                                     ? t.request.timeoutInterval()
                                     : core.configuration().timeoutIntervalForRequest;
-  t.idleTimeout = std::chrono::milliseconds(static_cast<std::int64_t>(std::max(0.001, requestTimeout) * 1000));
+  t.idleTimeout =
+      std::chrono::milliseconds(static_cast<std::int64_t>(std::max(0.001, requestTimeout) * 1000));
   auto& host = hosts[t.hostKey];
   host.waiting.push_back(&t);
   std::push_heap(host.waiting.begin(), host.waiting.end(), byPriority);
@@ -348,9 +358,11 @@ void IOState::attach(Transfer& t) {
     if (t.request.httpBody() || method == "POST") {
       t.uploadBody = t.request.httpBody().value_or(Data());
       curl_easy_setopt(easy, CURLOPT_POST, 1L);
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.uploadBody->size()));
-      curl_easy_setopt(easy, CURLOPT_POSTFIELDS,
-                       t.uploadBody->empty() ? "" : reinterpret_cast<const char*>(t.uploadBody->data()));
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+                       static_cast<curl_off_t>(t.uploadBody->size()));
+      curl_easy_setopt(
+          easy, CURLOPT_POSTFIELDS,
+          t.uploadBody->empty() ? "" : reinterpret_cast<const char*>(t.uploadBody->data()));
       curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
     }
   }
@@ -386,8 +398,9 @@ void IOState::attach(Transfer& t) {
     if (!addresses || addresses->empty()) {
       t.abortCode = NSURLErrorCannotFindHost;
     } else {
-      std::string entry = *url.host() + ":" + std::to_string(url.port().value_or(
-                                                   t.hostKey.starts_with("https") ? 443 : 80)) + ":";
+      std::string entry =
+          *url.host() + ":" +
+          std::to_string(url.port().value_or(t.hostKey.starts_with("https") ? 443 : 80)) + ":";
       for (std::size_t i = 0; i < addresses->size(); ++i) {
         const auto& address = (*addresses)[i];
         if (i > 0) entry += ",";
@@ -422,9 +435,8 @@ void IOState::detach(Transfer& t) {
 void IOState::onHeadComplete(Transfer& t) {
   captureTLSInfo(t);
   auto& head = t.parser.head();
-  auto response = std::make_shared<const HTTPURLResponse>(*t.request.url(), head.statusCode,
-                                                          std::move(head.httpVersion),
-                                                          std::move(head.headers));
+  auto response = std::make_shared<const HTTPURLResponse>(
+      *t.request.url(), head.statusCode, std::move(head.httpVersion), std::move(head.headers));
   t.response = response;
   if (isRedirectStatus(response->statusCode()) && response->valueForHTTPHeaderField("Location")) {
     t.redirecting = true;
@@ -499,7 +511,8 @@ void IOState::followRedirect(Transfer& t) {
   proposed.setURL(*target);
   const int status = t.response->statusCode();
   const std::string& method = t.request.httpMethod();
-  if ((status == 303 && method != "HEAD") || ((status == 301 || status == 302) && method == "POST")) {
+  if ((status == 303 && method != "HEAD") ||
+      ((status == 301 || status == 302) && method == "POST")) {
     proposed.setHTTPMethod("GET");
     proposed.setHTTPBody(std::nullopt);
     proposed.setValue(std::nullopt, "Content-Type");
@@ -564,11 +577,12 @@ void IOState::cancel(const std::shared_ptr<URLSessionTask>& task, std::int64_t c
       }
       break;
     }
-    case Transfer::Phase::AwaitingRedirect: break;
+    case Transfer::Phase::AwaitingRedirect:
+      break;
   }
   std::string description = NSURLErrorLocalizedDescription(code);
-  complete(t, makeURLError(code, t.url.empty() ? urlText(t.request) : std::string(t.url), std::nullopt,
-                           std::move(description)));
+  complete(t, makeURLError(code, t.url.empty() ? urlText(t.request) : std::string(t.url),
+                           std::nullopt, std::move(description)));
   admit(hostKey);
 }
 
@@ -607,7 +621,8 @@ void IOState::checkTimers(SteadyClock::time_point now) {
   std::vector<std::shared_ptr<URLSessionTask>> expired;
   for (const auto& [id, t] : transfers) {
     if (t->phase == Transfer::Phase::AwaitingRedirect) continue;
-    if (now >= t->resourceDeadline || now - t->lastActivity >= t->idleTimeout) expired.push_back(t->task);
+    if (now >= t->resourceDeadline || now - t->lastActivity >= t->idleTimeout)
+      expired.push_back(t->task);
   }
   for (const auto& task : expired) cancel(task, NSURLErrorTimedOut);
 }
@@ -654,7 +669,9 @@ namespace {
 thread_local const SessionCore* tlsIOThreadOf = nullptr;
 }
 
-bool SessionCore::isIOThread() const noexcept { return tlsIOThreadOf == this; }
+bool SessionCore::isIOThread() const noexcept {
+  return tlsIOThreadOf == this;
+}
 
 void SessionCore::ioThreadMain() {
   tlsIOThreadOf = this;

@@ -35,9 +35,13 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   /// Cancels everything and waits for the session's threads (unless called on one of them).
   void shutdownFromFacade();
 
-  [[nodiscard]] const URLSessionConfiguration& configuration() const noexcept { return configuration_; }
+  [[nodiscard]] const URLSessionConfiguration& configuration() const noexcept {
+    return configuration_;
+  }
   [[nodiscard]] std::shared_ptr<URLSessionDelegate> delegate() const;
-  [[nodiscard]] const std::shared_ptr<ZELSerialQueue>& delegateQueue() const noexcept { return delegateQueue_; }
+  [[nodiscard]] const std::shared_ptr<ZELSerialQueue>& delegateQueue() const noexcept {
+    return delegateQueue_;
+  }
 
   template <class TaskType>
   std::shared_ptr<TaskType> makeTask(URLRequest request, URLSessionTask::CompletionHandler handler);
@@ -65,9 +69,16 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   void finishTask(const std::shared_ptr<URLSessionTask>& task, std::optional<Data> body,
                   std::optional<Error> error, URLSessionTaskMetrics metrics);
 
-  struct StartCommand { std::shared_ptr<URLSessionTask> task; };
-  struct CancelCommand { std::shared_ptr<URLSessionTask> task; };
-  struct RedirectCommand { std::shared_ptr<URLSessionTask> task; std::optional<URLRequest> request; };
+  struct StartCommand {
+    std::shared_ptr<URLSessionTask> task;
+  };
+  struct CancelCommand {
+    std::shared_ptr<URLSessionTask> task;
+  };
+  struct RedirectCommand {
+    std::shared_ptr<URLSessionTask> task;
+    std::optional<URLRequest> request;
+  };
   using Command = std::variant<StartCommand, CancelCommand, RedirectCommand>;
   void sendCommand(Command command);
 

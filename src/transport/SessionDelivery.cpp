@@ -44,9 +44,10 @@ void SessionCore::resumeTask(const std::shared_ptr<URLSessionTask>& task) {
   }
   if (!known) {
     finishTask(task, std::nullopt,
-               makeURLError(NSURLErrorCancelled, task->originalRequest().url()
-                                                     ? std::optional(task->originalRequest().url()->absoluteString())
-                                                     : std::nullopt),
+               makeURLError(NSURLErrorCancelled,
+                            task->originalRequest().url()
+                                ? std::optional(task->originalRequest().url()->absoluteString())
+                                : std::nullopt),
                URLSessionTaskMetrics{{}, DateInterval{std::chrono::system_clock::now(), {}}, 0});
     return;
   }
@@ -59,9 +60,10 @@ void SessionCore::cancelRunningTask(const std::shared_ptr<URLSessionTask>& task)
 
 void SessionCore::cancelUnstartedTask(const std::shared_ptr<URLSessionTask>& task) {
   const auto& url = task->originalRequest().url();
-  finishTask(task, std::nullopt,
-             makeURLError(NSURLErrorCancelled, url ? std::optional(url->absoluteString()) : std::nullopt),
-             URLSessionTaskMetrics{{}, DateInterval{std::chrono::system_clock::now(), {}}, 0});
+  finishTask(
+      task, std::nullopt,
+      makeURLError(NSURLErrorCancelled, url ? std::optional(url->absoluteString()) : std::nullopt),
+      URLSessionTaskMetrics{{}, DateInterval{std::chrono::system_clock::now(), {}}, 0});
 }
 
 void SessionCore::deliverResponse(const std::shared_ptr<URLSessionTask>& task,
@@ -72,26 +74,26 @@ void SessionCore::deliverResponse(const std::shared_ptr<URLSessionTask>& task,
     if (session == nullptr || !delegate || task->dispositionCancelled_) return;
     auto called = std::make_shared<std::atomic<bool>>(false);
     task->awaitingDisposition_ = true;
-    delegate->didReceiveResponse(
-        *session, std::static_pointer_cast<URLSessionDataTask>(task), response,
-        [self, task, called](URLSessionResponseDisposition disposition) {
-          if (called->exchange(true)) return;
-          auto apply = [self, task, disposition] {
-            task->awaitingDisposition_ = false;
-            if (disposition == URLSessionResponseDisposition::Cancel) {
-              task->dispositionCancelled_ = true;
-              task->cancel();
-            }
-            auto deferred = std::move(task->deferredEvents_);
-            task->deferredEvents_.clear();
-            for (auto& event : deferred) event();
-          };
-          if (self->delegateQueue_->isCurrent()) {
-            apply();
-          } else {
-            self->postToDelegateQueue(std::move(apply));
-          }
-        });
+    delegate->didReceiveResponse(*session, std::static_pointer_cast<URLSessionDataTask>(task),
+                                 response,
+                                 [self, task, called](URLSessionResponseDisposition disposition) {
+                                   if (called->exchange(true)) return;
+                                   auto apply = [self, task, disposition] {
+                                     task->awaitingDisposition_ = false;
+                                     if (disposition == URLSessionResponseDisposition::Cancel) {
+                                       task->dispositionCancelled_ = true;
+                                       task->cancel();
+                                     }
+                                     auto deferred = std::move(task->deferredEvents_);
+                                     task->deferredEvents_.clear();
+                                     for (auto& event : deferred) event();
+                                   };
+                                   if (self->delegateQueue_->isCurrent()) {
+                                     apply();
+                                   } else {
+                                     self->postToDelegateQueue(std::move(apply));
+                                   }
+                                 });
   });
 }
 
@@ -123,17 +125,20 @@ void SessionCore::deliverData(const std::shared_ptr<URLSessionTask>& task, Data 
 }
 
 void SessionCore::deliverUploadProgress(const std::shared_ptr<URLSessionTask>& task,
-                                        std::int64_t sent, std::int64_t total, std::int64_t expected) {
+                                        std::int64_t sent, std::int64_t total,
+                                        std::int64_t expected) {
   task->bytesSent_.store(total);
   postToDelegateQueue([self = shared_from_this(), task, sent, total, expected] {
     URLSession* session = self->facade_.load();
     const auto delegate = self->delegate();
-    if (session != nullptr && delegate) delegate->didSendBodyData(*session, task, sent, total, expected);
+    if (session != nullptr && delegate)
+      delegate->didSendBodyData(*session, task, sent, total, expected);
   });
 }
 
 void SessionCore::deliverRedirect(const std::shared_ptr<URLSessionTask>& task,
-                                  std::shared_ptr<const HTTPURLResponse> response, URLRequest proposed) {
+                                  std::shared_ptr<const HTTPURLResponse> response,
+                                  URLRequest proposed) {
   postToDelegateQueue([self = shared_from_this(), task, response = std::move(response),
                        proposed = std::move(proposed)] {
     URLSession* session = self->facade_.load();
@@ -143,11 +148,12 @@ void SessionCore::deliverRedirect(const std::shared_ptr<URLSessionTask>& task,
       return;
     }
     auto called = std::make_shared<std::atomic<bool>>(false);
-    delegate->willPerformHTTPRedirection(*session, task, response, proposed,
-                                         [self, task, called](std::optional<URLRequest> request) {
-                                           if (called->exchange(true)) return;
-                                           self->sendCommand(RedirectCommand{task, std::move(request)});
-                                         });
+    delegate->willPerformHTTPRedirection(
+        *session, task, response, proposed,
+        [self, task, called](std::optional<URLRequest> request) {
+          if (called->exchange(true)) return;
+          self->sendCommand(RedirectCommand{task, std::move(request)});
+        });
   });
 }
 
@@ -179,7 +185,8 @@ void SessionCore::finishTask(const std::shared_ptr<URLSessionTask>& task, std::o
       if (task->dispositionCancelled_ && !error) {
         const auto request = task->currentRequest();
         const auto& url = request.url();
-        error = makeURLError(NSURLErrorCancelled, url ? std::optional(url->absoluteString()) : std::nullopt);
+        error = makeURLError(NSURLErrorCancelled,
+                             url ? std::optional(url->absoluteString()) : std::nullopt);
       }
       if (delegate) delegate->didFinishCollectingMetrics(*session, task, metrics);
       if (handler) {
@@ -190,9 +197,9 @@ void SessionCore::finishTask(const std::shared_ptr<URLSessionTask>& task, std::o
       }
     }
   };
-  auto completion = std::make_shared<Completion>(Completion{shared_from_this(), task, std::move(body),
-                                                            std::move(error), std::move(metrics),
-                                                            std::move(handler), std::move(response)});
+  auto completion = std::make_shared<Completion>(
+      Completion{shared_from_this(), task, std::move(body), std::move(error), std::move(metrics),
+                 std::move(handler), std::move(response)});
   postToDelegateQueue([completion] {
     auto& task = *completion->task;
     if (task.awaitingDisposition_) {
@@ -212,11 +219,10 @@ void SessionCore::taskEnded(std::uint64_t identifier) {
   finishInvalidationIfIdle();
 }
 
-void SessionCore::getTasks(
-    std::function<void(std::vector<std::shared_ptr<URLSessionDataTask>>,
-                       std::vector<std::shared_ptr<URLSessionUploadTask>>,
-                       std::vector<std::shared_ptr<URLSessionTask>>)>
-        handler) {
+void SessionCore::getTasks(std::function<void(std::vector<std::shared_ptr<URLSessionDataTask>>,
+                                              std::vector<std::shared_ptr<URLSessionUploadTask>>,
+                                              std::vector<std::shared_ptr<URLSessionTask>>)>
+                               handler) {
   std::vector<std::shared_ptr<URLSessionDataTask>> data;
   std::vector<std::shared_ptr<URLSessionUploadTask>> uploads;
   std::vector<std::shared_ptr<URLSessionTask>> downloads;
@@ -230,15 +236,19 @@ void SessionCore::getTasks(
         case URLSessionTask::Kind::Upload:
           uploads.push_back(std::static_pointer_cast<URLSessionUploadTask>(task));
           break;
-        case URLSessionTask::Kind::Download: downloads.push_back(task); break;
+        case URLSessionTask::Kind::Download:
+          downloads.push_back(task);
+          break;
       }
     }
   }
-  auto byIdentifier = [](const auto& a, const auto& b) { return a->taskIdentifier() < b->taskIdentifier(); };
+  auto byIdentifier = [](const auto& a, const auto& b) {
+    return a->taskIdentifier() < b->taskIdentifier();
+  };
   std::sort(data.begin(), data.end(), byIdentifier);
   std::sort(uploads.begin(), uploads.end(), byIdentifier);
-  postToDelegateQueue([handler = std::move(handler), data = std::move(data), uploads = std::move(uploads),
-                       downloads = std::move(downloads)]() mutable {
+  postToDelegateQueue([handler = std::move(handler), data = std::move(data),
+                       uploads = std::move(uploads), downloads = std::move(downloads)]() mutable {
     if (handler) handler(std::move(data), std::move(uploads), std::move(downloads));
   });
 }

@@ -25,7 +25,8 @@ struct Transfer {
 
   std::shared_ptr<URLSessionTask> task;
   IOState* io = nullptr;
-  bool streaming = false;  // no completion handler: response, data and completion go to the delegate
+  bool streaming =
+      false;  // no completion handler: response, data and completion go to the delegate
   Phase phase = Phase::Waiting;
 
   // Across hops.

@@ -7,7 +7,8 @@ namespace {
 
 std::optional<Date> dateAt(const Transfer& t, curl_off_t micros) {
   if (micros <= 0) return std::nullopt;
-  return t.fetchStartDate + std::chrono::duration_cast<Date::duration>(std::chrono::microseconds(micros));
+  return t.fetchStartDate +
+         std::chrono::duration_cast<Date::duration>(std::chrono::microseconds(micros));
 }
 
 curl_off_t offInfo(CURL* easy, CURLINFO info) {
@@ -92,16 +93,26 @@ URLSessionTaskTransactionMetrics collectTransactionMetrics(Transfer& t) {
   }
 
   switch (longInfo(easy, CURLINFO_HTTP_VERSION)) {
-    case CURL_HTTP_VERSION_1_0: m.networkProtocolName = "http/1.0"; break;
-    case CURL_HTTP_VERSION_1_1: m.networkProtocolName = "http/1.1"; break;
-    case CURL_HTTP_VERSION_2_0: m.networkProtocolName = "h2"; break;
-    case CURL_HTTP_VERSION_3: m.networkProtocolName = "h3"; break;
-    default: break;
+    case CURL_HTTP_VERSION_1_0:
+      m.networkProtocolName = "http/1.0";
+      break;
+    case CURL_HTTP_VERSION_1_1:
+      m.networkProtocolName = "http/1.1";
+      break;
+    case CURL_HTTP_VERSION_2_0:
+      m.networkProtocolName = "h2";
+      break;
+    case CURL_HTTP_VERSION_3:
+      m.networkProtocolName = "h3";
+      break;
+    default:
+      break;
   }
 
   m.countOfRequestHeaderBytesSent = longInfo(easy, CURLINFO_REQUEST_SIZE);
   m.countOfRequestBodyBytesSent = offInfo(easy, CURLINFO_SIZE_UPLOAD_T);
-  m.countOfRequestBodyBytesBeforeEncoding = t.uploadBody ? static_cast<std::int64_t>(t.uploadBody->size()) : 0;
+  m.countOfRequestBodyBytesBeforeEncoding =
+      t.uploadBody ? static_cast<std::int64_t>(t.uploadBody->size()) : 0;
   m.countOfResponseHeaderBytesReceived = longInfo(easy, CURLINFO_HEADER_SIZE);
   m.countOfResponseBodyBytesReceived = offInfo(easy, CURLINFO_SIZE_DOWNLOAD_T);
   m.countOfResponseBodyBytesAfterDecoding = t.decodedBodyBytes;

@@ -16,15 +16,21 @@ std::shared_ptr<URLSession> URLSession::sessionWithConfiguration(
 URLSession::URLSession(ConstructionKey, std::shared_ptr<detail::SessionCore> core)
     : core_(std::move(core)) {}
 
-URLSession::~URLSession() { core_->shutdownFromFacade(); }
+URLSession::~URLSession() {
+  core_->shutdownFromFacade();
+}
 
 const URLSessionConfiguration& URLSession::configuration() const noexcept {
   return core_->configuration();
 }
 
-std::shared_ptr<URLSessionDelegate> URLSession::delegate() const { return core_->delegate(); }
+std::shared_ptr<URLSessionDelegate> URLSession::delegate() const {
+  return core_->delegate();
+}
 
-std::shared_ptr<ZELExecutor> URLSession::delegateQueue() const { return core_->delegateQueue(); }
+std::shared_ptr<ZELExecutor> URLSession::delegateQueue() const {
+  return core_->delegateQueue();
+}
 
 std::shared_ptr<URLSessionDataTask> URLSession::dataTaskWithRequest(URLRequest request) {
   return core_->makeTask<URLSessionDataTask>(std::move(request), nullptr);
@@ -49,8 +55,12 @@ void URLSession::getTasksWithCompletionHandler(
   core_->getTasks(std::move(completionHandler));
 }
 
-void URLSession::finishTasksAndInvalidate() { core_->invalidate(false); }
+void URLSession::finishTasksAndInvalidate() {
+  core_->invalidate(false);
+}
 
-void URLSession::invalidateAndCancel() { core_->invalidate(true); }
+void URLSession::invalidateAndCancel() {
+  core_->invalidate(true);
+}
 
 }  // namespace zel

@@ -4,10 +4,10 @@
 
 namespace zel::test {
 
-void RecordingDelegate::willPerformHTTPRedirection(URLSession&, const std::shared_ptr<URLSessionTask>& task,
-                                                   const std::shared_ptr<const HTTPURLResponse>&,
-                                                   const URLRequest& newRequest,
-                                                   std::function<void(std::optional<URLRequest>)> completionHandler) {
+void RecordingDelegate::willPerformHTTPRedirection(
+    URLSession&, const std::shared_ptr<URLSessionTask>& task,
+    const std::shared_ptr<const HTTPURLResponse>&, const URLRequest& newRequest,
+    std::function<void(std::optional<URLRequest>)> completionHandler) {
   {
     std::lock_guard lock(mutex_);
     auto& r = records_[task->taskIdentifier()];
@@ -15,18 +15,21 @@ void RecordingDelegate::willPerformHTTPRedirection(URLSession&, const std::share
     r.proposedRedirects.push_back(newRequest);
   }
   changed_.notify_all();
-  completionHandler(redirectPolicy ? redirectPolicy(newRequest) : std::optional<URLRequest>(newRequest));
+  completionHandler(redirectPolicy ? redirectPolicy(newRequest)
+                                   : std::optional<URLRequest>(newRequest));
 }
 
 void RecordingDelegate::didSendBodyData(URLSession&, const std::shared_ptr<URLSessionTask>& task,
-                                        std::int64_t sent, std::int64_t total, std::int64_t expected) {
+                                        std::int64_t sent, std::int64_t total,
+                                        std::int64_t expected) {
   std::lock_guard lock(mutex_);
   auto& r = records_[task->taskIdentifier()];
   r.events.push_back("upload");
   r.uploads.emplace_back(sent, total, expected);
 }
 
-void RecordingDelegate::didFinishCollectingMetrics(URLSession&, const std::shared_ptr<URLSessionTask>& task,
+void RecordingDelegate::didFinishCollectingMetrics(URLSession&,
+                                                   const std::shared_ptr<URLSessionTask>& task,
                                                    const URLSessionTaskMetrics& metrics) {
   {
     std::lock_guard lock(mutex_);
@@ -37,7 +40,8 @@ void RecordingDelegate::didFinishCollectingMetrics(URLSession&, const std::share
   changed_.notify_all();
 }
 
-void RecordingDelegate::didCompleteWithError(URLSession&, const std::shared_ptr<URLSessionTask>& task,
+void RecordingDelegate::didCompleteWithError(URLSession&,
+                                             const std::shared_ptr<URLSessionTask>& task,
                                              const std::optional<Error>& error) {
   {
     std::lock_guard lock(mutex_);
@@ -49,9 +53,10 @@ void RecordingDelegate::didCompleteWithError(URLSession&, const std::shared_ptr<
   changed_.notify_all();
 }
 
-void RecordingDelegate::didReceiveResponse(URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
-                                           const std::shared_ptr<const URLResponse>& response,
-                                           std::function<void(URLSessionResponseDisposition)> completionHandler) {
+void RecordingDelegate::didReceiveResponse(
+    URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
+    const std::shared_ptr<const URLResponse>& response,
+    std::function<void(URLSessionResponseDisposition)> completionHandler) {
   {
     std::lock_guard lock(mutex_);
     auto& r = records_[task->taskIdentifier()];
@@ -82,7 +87,8 @@ void RecordingDelegate::didBecomeInvalidWithError(URLSession&, const std::option
   changed_.notify_all();
 }
 
-bool RecordingDelegate::waitFor(std::uint64_t id, const std::string& event, std::chrono::milliseconds timeout) {
+bool RecordingDelegate::waitFor(std::uint64_t id, const std::string& event,
+                                std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] {
     auto it = records_.find(id);

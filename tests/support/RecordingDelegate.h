@@ -17,7 +17,8 @@ namespace zel::test {
 class RecordingDelegate : public URLSessionDelegate {
  public:
   struct TaskRecord {
-    std::vector<std::string> events;  // "redirect", "upload", "response", "data", "metrics", "complete"
+    std::vector<std::string>
+        events;  // "redirect", "upload", "response", "data", "metrics", "complete"
     std::shared_ptr<const URLResponse> response;
     std::string body;
     std::optional<URLSessionTaskMetrics> metrics;
@@ -32,19 +33,22 @@ class RecordingDelegate : public URLSessionDelegate {
   /// When set, response dispositions are handed here instead of being answered at once.
   std::function<void(std::function<void(URLSessionResponseDisposition)>)> dispositionHook;
 
-  void willPerformHTTPRedirection(URLSession&, const std::shared_ptr<URLSessionTask>& task,
-                                  const std::shared_ptr<const HTTPURLResponse>&, const URLRequest& newRequest,
-                                  std::function<void(std::optional<URLRequest>)> completionHandler) override;
+  void willPerformHTTPRedirection(
+      URLSession&, const std::shared_ptr<URLSessionTask>& task,
+      const std::shared_ptr<const HTTPURLResponse>&, const URLRequest& newRequest,
+      std::function<void(std::optional<URLRequest>)> completionHandler) override;
   void didSendBodyData(URLSession&, const std::shared_ptr<URLSessionTask>& task, std::int64_t sent,
                        std::int64_t total, std::int64_t expected) override;
   void didFinishCollectingMetrics(URLSession&, const std::shared_ptr<URLSessionTask>& task,
                                   const URLSessionTaskMetrics& metrics) override;
   void didCompleteWithError(URLSession&, const std::shared_ptr<URLSessionTask>& task,
                             const std::optional<Error>& error) override;
-  void didReceiveResponse(URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
-                          const std::shared_ptr<const URLResponse>& response,
-                          std::function<void(URLSessionResponseDisposition)> completionHandler) override;
-  void didReceiveData(URLSession&, const std::shared_ptr<URLSessionDataTask>& task, const Data& data) override;
+  void didReceiveResponse(
+      URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
+      const std::shared_ptr<const URLResponse>& response,
+      std::function<void(URLSessionResponseDisposition)> completionHandler) override;
+  void didReceiveData(URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
+                      const Data& data) override;
   void didBecomeInvalidWithError(URLSession&, const std::optional<Error>& error) override;
 
   /// Waits until the task completed (streaming) or its metrics arrived (completion handler).

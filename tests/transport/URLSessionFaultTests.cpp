@@ -3,10 +3,10 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "support/RecordingDelegate.h"
 #include "support/TestServer.h"
@@ -20,7 +20,9 @@ using test::OutcomeWaiter;
 using test::ScriptedResponse;
 using test::TestServer;
 
-URLRequest requestFor(const std::string& url) { return URLRequest(*URL::URLWithString(url)); }
+URLRequest requestFor(const std::string& url) {
+  return URLRequest(*URL::URLWithString(url));
+}
 
 std::optional<test::Outcome> run(const std::shared_ptr<URLSession>& session, URLRequest request) {
   OutcomeWaiter waiter;
@@ -54,7 +56,8 @@ TEST(URLSessionFaults, BadRequestsAreNeverSent) {
   EXPECT_EQ(errorCode(run(session, requestFor("ftp://127.0.0.1/file"))), NSURLErrorUnsupportedURL);
   EXPECT_EQ(errorCode(run(session, requestFor("relative/path"))), NSURLErrorUnsupportedURL);
 
-  for (const std::string& value : std::vector<std::string>{"a\r\nX-Injected: 1", "a\nb", std::string("a\0b", 3)}) {
+  for (const std::string& value :
+       std::vector<std::string>{"a\r\nX-Injected: 1", "a\nb", std::string("a\0b", 3)}) {
     auto request = requestFor(server.url("/x"));
     request.setValue(value, "X-Value");
     const auto outcome = run(session, request);
@@ -72,7 +75,8 @@ TEST(URLSessionFaults, BadRequestsAreNeverSent) {
 
 TEST(URLSessionFaults, RefusedConnectionAndUnknownHost) {
   auto session = URLSession::sessionWithConfiguration({});
-  const auto refused = run(session, requestFor("http://127.0.0.1:" + std::to_string(unusedPort()) + "/"));
+  const auto refused =
+      run(session, requestFor("http://127.0.0.1:" + std::to_string(unusedPort()) + "/"));
   ASSERT_EQ(errorCode(refused), NSURLErrorCannotConnectToHost);
   EXPECT_EQ(refused->error->localizedDescription(), "Could not connect to the server.");
   const auto underlying = refused->error->underlyingError();
@@ -91,40 +95,53 @@ TEST(URLSessionFaults, RefusedConnectionAndUnknownHost) {
   auto resolving = URLSession::sessionWithConfiguration(config);
   const auto unknown = run(resolving, requestFor("http://nowhere.test/"));
   ASSERT_EQ(errorCode(unknown), NSURLErrorCannotFindHost);
-  EXPECT_EQ(unknown->error->localizedDescription(), "A server with the specified hostname could not be found.");
-  const auto found = run(resolving, requestFor("http://api.test:" + std::to_string(server.port()) + "/ok"));
+  EXPECT_EQ(unknown->error->localizedDescription(),
+            "A server with the specified hostname could not be found.");
+  const auto found =
+      run(resolving, requestFor("http://api.test:" + std::to_string(server.port()) + "/ok"));
   ASSERT_TRUE(found && !found->error) << found->error->description();
   EXPECT_EQ(found->data->stringView(), "resolved");
-  EXPECT_EQ(server.requests().at(0).headers.value("Host"), "api.test:" + std::to_string(server.port()));
+  EXPECT_EQ(server.requests().at(0).headers.value("Host"),
+            "api.test:" + std::to_string(server.port()));
 }
 
 TEST(URLSessionFaults, MisbehavingServersNeverCrashOrHang) {
   TestServer server;
   server.route("/truncated", ScriptedResponse{.body = std::string(1000, 't'), .truncateAfter = 10});
   server.route("/reset", ScriptedResponse{.closeWithoutResponse = true});
-  server.route("/garbage", ScriptedResponse{.rawBytes = std::string("SPDY/9 banana\r\n\r\n"), .closeConnection = true});
-  server.route("/huge", ScriptedResponse{.headers = {{"X-Huge", std::string(300 * 1024, 'h')}}, .body = "x"});
+  server.route("/garbage", ScriptedResponse{.rawBytes = std::string("SPDY/9 banana\r\n\r\n"),
+                                            .closeConnection = true});
+  server.route("/huge", ScriptedResponse{.headers = {{"X-Huge", std::string(300 * 1024, 'h')}},
+                                         .body = "x"});
   server.route("/fine", ScriptedResponse{.body = "still fine"});
   auto session = URLSession::sessionWithConfiguration({});
 
-  EXPECT_EQ(errorCode(run(session, requestFor(server.url("/truncated")))), NSURLErrorNetworkConnectionLost);
-  EXPECT_EQ(errorCode(run(session, requestFor(server.url("/reset")))), NSURLErrorNetworkConnectionLost);
+  EXPECT_EQ(errorCode(run(session, requestFor(server.url("/truncated")))),
+            NSURLErrorNetworkConnectionLost);
+  EXPECT_EQ(errorCode(run(session, requestFor(server.url("/reset")))),
+            NSURLErrorNetworkConnectionLost);
   const auto garbage = errorCode(run(session, requestFor(server.url("/garbage"))));
-  EXPECT_TRUE(garbage == NSURLErrorCannotParseResponse || garbage == NSURLErrorBadServerResponse) << garbage;
+  EXPECT_TRUE(garbage == NSURLErrorCannotParseResponse || garbage == NSURLErrorBadServerResponse)
+      << garbage;
   const auto huge = errorCode(run(session, requestFor(server.url("/huge"))));
   EXPECT_NE(huge, 0);
   // The session is unharmed.
   const auto fine = run(session, requestFor(server.url("/fine")));
-  ASSERT_TRUE(fine && !fine->error) << (fine && fine->error ? fine->error->description() + " / " + fine->error->underlyingError()->localizedDescription() : "");
+  ASSERT_TRUE(fine && !fine->error)
+      << (fine && fine->error ? fine->error->description() + " / " +
+                                    fine->error->underlyingError()->localizedDescription()
+                              : "");
   EXPECT_EQ(fine->data->stringView(), "still fine");
 }
 
 TEST(URLSessionErrors, CurlResultsMapToPlatformCodes) {
   EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_COULDNT_RESOLVE_HOST), NSURLErrorCannotFindHost);
   EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_COULDNT_CONNECT), NSURLErrorCannotConnectToHost);
-  EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_COULDNT_CONNECT, ENETUNREACH), NSURLErrorNotConnectedToInternet);
+  EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_COULDNT_CONNECT, ENETUNREACH),
+            NSURLErrorNotConnectedToInternet);
   EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_OPERATION_TIMEDOUT), NSURLErrorTimedOut);
-  EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_PEER_FAILED_VERIFICATION), NSURLErrorServerCertificateUntrusted);
+  EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_PEER_FAILED_VERIFICATION),
+            NSURLErrorServerCertificateUntrusted);
   EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_SSL_CONNECT_ERROR), NSURLErrorSecureConnectionFailed);
   EXPECT_EQ(NSURLErrorCodeForCurlCode(CURLE_RECV_ERROR), NSURLErrorNetworkConnectionLost);
   EXPECT_EQ(makeURLError(NSURLErrorCancelled, "http://a/").localizedDescription(), "cancelled");

@@ -20,7 +20,9 @@ using test::RecordingDelegate;
 using test::ScriptedResponse;
 using test::TestServer;
 
-URLRequest requestFor(const std::string& url) { return URLRequest(*URL::URLWithString(url)); }
+URLRequest requestFor(const std::string& url) {
+  return URLRequest(*URL::URLWithString(url));
+}
 
 class URLSessionTest : public ::testing::Test {
  protected:
@@ -32,7 +34,8 @@ class URLSessionTest : public ::testing::Test {
 };
 
 TEST_F(URLSessionTest, CompletionHandlerGetsBodyResponseAndTheDelegateOnlyMetrics) {
-  server.route("/hello", ScriptedResponse{.status = 201, .headers = {{"X-Id", "7"}}, .body = "hi there"});
+  server.route("/hello",
+               ScriptedResponse{.status = 201, .headers = {{"X-Id", "7"}}, .body = "hi there"});
   auto session = makeSession();
   OutcomeWaiter waiter;
   auto task = session->dataTaskWithRequest(requestFor(server.url("/hello?a=1")), waiter.handler());
@@ -128,7 +131,8 @@ TEST_F(URLSessionTest, ResponseDispositionHoldsBodyBackUntilAnsweredFromAnotherT
 }
 
 TEST_F(URLSessionTest, RedirectsAreFollowedThroughTheDelegateAsTransactionsOfTheirOwn) {
-  server.route("/old", ScriptedResponse{.status = 302, .headers = {{"Location", "/new"}}, .body = "moved"});
+  server.route("/old",
+               ScriptedResponse{.status = 302, .headers = {{"Location", "/new"}}, .body = "moved"});
   server.route("/new", ScriptedResponse{.echoRequest = true});
   auto session = makeSession();
   auto request = requestFor(server.url("/old"));
@@ -155,20 +159,23 @@ TEST_F(URLSessionTest, RedirectsAreFollowedThroughTheDelegateAsTransactionsOfThe
   EXPECT_EQ(record.events, (std::vector<std::string>{"upload", "redirect", "metrics"}));
   EXPECT_EQ(record.metrics->redirectCount, 1u);
   ASSERT_EQ(record.metrics->transactionMetrics.size(), 2u);
-  EXPECT_EQ(std::dynamic_pointer_cast<const HTTPURLResponse>(record.metrics->transactionMetrics[0].response)
+  EXPECT_EQ(std::dynamic_pointer_cast<const HTTPURLResponse>(
+                record.metrics->transactionMetrics[0].response)
                 ->statusCode(),
             302);
 }
 
 TEST_F(URLSessionTest, RefusedRedirectDeliversTheRedirectResponse) {
-  server.route("/old", ScriptedResponse{.status = 301, .headers = {{"Location", "/new"}}, .body = "moved"});
+  server.route("/old",
+               ScriptedResponse{.status = 301, .headers = {{"Location", "/new"}}, .body = "moved"});
   delegate->redirectPolicy = [](const URLRequest&) { return std::nullopt; };
   auto session = makeSession();
   auto task = session->dataTaskWithRequest(requestFor(server.url("/old")));
   task->resume();
   ASSERT_TRUE(delegate->waitFor(task->taskIdentifier(), "complete"));
   const auto record = delegate->record(task->taskIdentifier());
-  EXPECT_EQ(record.events, (std::vector<std::string>{"redirect", "response", "data", "metrics", "complete"}));
+  EXPECT_EQ(record.events,
+            (std::vector<std::string>{"redirect", "response", "data", "metrics", "complete"}));
   EXPECT_EQ(std::dynamic_pointer_cast<const HTTPURLResponse>(record.response)->statusCode(), 301);
   EXPECT_EQ(record.body, "moved");
   EXPECT_EQ(server.requests().size(), 1u);
@@ -186,7 +193,8 @@ TEST_F(URLSessionTest, RedirectLoopStopsAfterSixteenHops) {
 }
 
 TEST_F(URLSessionTest, CancelBeforeResumeMidBodyAndAfterCompletion) {
-  server.route("/slow", ScriptedResponse{.bodyPieces = {"a", "b", "c", "d"}, .delayBetweenPieces = 300ms});
+  server.route("/slow",
+               ScriptedResponse{.bodyPieces = {"a", "b", "c", "d"}, .delayBetweenPieces = 300ms});
   server.route("/fast", ScriptedResponse{.body = "done"});
   auto session = makeSession();
 
@@ -276,7 +284,8 @@ TEST_F(URLSessionTest, PrioritiesOrderTransfersWaitingForAConnection) {
                                                   {"/p?default", URLSessionTaskPriorityDefault},
                                                   {"/p?high", URLSessionTaskPriorityHigh}};
   for (std::size_t i = 0; i < 3; ++i) {
-    auto task = session->dataTaskWithRequest(requestFor(server.url(queued[i].first)), waiters[i].handler());
+    auto task =
+        session->dataTaskWithRequest(requestFor(server.url(queued[i].first)), waiters[i].handler());
     task->setPriority(queued[i].second);
     task->resume();
   }
@@ -291,7 +300,8 @@ TEST_F(URLSessionTest, PrioritiesOrderTransfersWaitingForAConnection) {
 TEST_F(URLSessionTest, ContentEncodingIsDecodedAndCookiesComeBack) {
   const std::string text(5000, 'z');
   const auto gz = *zel_gzippedData(Data::copy(text));
-  server.route("/gz", ScriptedResponse{.headers = {{"Content-Encoding", "gzip"}, {"Set-Cookie", "sid=abc; Path=/"}},
+  server.route("/gz", ScriptedResponse{.headers = {{"Content-Encoding", "gzip"},
+                                                   {"Set-Cookie", "sid=abc; Path=/"}},
                                        .body = std::string(gz.stringView())});
   server.route("/echo", ScriptedResponse{.echoRequest = true});
   auto session = makeSession();

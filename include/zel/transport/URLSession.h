@@ -11,10 +11,10 @@
 // One I/O thread per session drives the transfers; one serial delegate queue per session runs
 // every delegate callback and completion handler, one at a time, in event order. When the queue
 // is idle the I/O thread runs its items itself (no thread hop per request), so a callback that
-// blocks also holds up the session's transfers: hand long work to another executor. HTTP/1.1 keep-alive and HTTP/2 (ALPN,
-// multiplexed) are used as the server allows; TLS is verified against the system store (or the
-// configuration's CA file); responses are content-decoded; redirects are followed through the
-// delegate, at most 16 hops, http and https only.
+// blocks also holds up the session's transfers: hand long work to another executor. HTTP/1.1
+// keep-alive and HTTP/2 (ALPN, multiplexed) are used as the server allows; TLS is verified against
+// the system store (or the configuration's CA file); responses are content-decoded; redirects are
+// followed through the delegate, at most 16 hops, http and https only.
 //
 // Destroying the last reference invalidates the session and cancels its tasks (each still ends
 // with NSURLErrorCancelled through its handler) and waits for the session's threads, unless that
@@ -39,7 +39,8 @@ class URLSession {
  public:
   /// A session with the configuration (copied) and delegate (held until invalidation ends).
   [[nodiscard]] static std::shared_ptr<URLSession> sessionWithConfiguration(
-      URLSessionConfiguration configuration, std::shared_ptr<URLSessionDelegate> delegate = nullptr);
+      URLSessionConfiguration configuration,
+      std::shared_ptr<URLSessionDelegate> delegate = nullptr);
 
   ~URLSession();
   URLSession(const URLSession&) = delete;

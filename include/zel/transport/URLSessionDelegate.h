@@ -23,7 +23,12 @@ class URLSession;
 class URLSessionTask;
 class URLSessionDataTask;
 
-enum class URLSessionResponseDisposition { Cancel = 0, Allow = 1, BecomeDownload = 2, BecomeStream = 3 };
+enum class URLSessionResponseDisposition {
+  Cancel = 0,
+  Allow = 1,
+  BecomeDownload = 2,
+  BecomeStream = 3
+};
 
 class URLSessionDelegate {
  public:
@@ -48,14 +53,16 @@ class URLSessionDelegate {
                                           const URLSessionTaskMetrics& metrics);
 
   /// The task ended; error is absent on success.
-  virtual void didCompleteWithError(URLSession& session, const std::shared_ptr<URLSessionTask>& task,
+  virtual void didCompleteWithError(URLSession& session,
+                                    const std::shared_ptr<URLSessionTask>& task,
                                     const std::optional<Error>& error);
 
   /// The response head arrived. Call completionHandler (at once or later, from any thread);
   /// body bytes are held back until then. Cancel ends the task with NSURLErrorCancelled.
-  virtual void didReceiveResponse(URLSession& session, const std::shared_ptr<URLSessionDataTask>& task,
-                                  const std::shared_ptr<const URLResponse>& response,
-                                  std::function<void(URLSessionResponseDisposition)> completionHandler);
+  virtual void didReceiveResponse(
+      URLSession& session, const std::shared_ptr<URLSessionDataTask>& task,
+      const std::shared_ptr<const URLResponse>& response,
+      std::function<void(URLSessionResponseDisposition)> completionHandler);
 
   /// Body bytes, in order (decoded when the response was content-encoded).
   virtual void didReceiveData(URLSession& session, const std::shared_ptr<URLSessionDataTask>& task,

@@ -33,8 +33,8 @@ inline constexpr float URLSessionTaskPriorityHigh = 0.75f;
 
 class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
  public:
-  using CompletionHandler =
-      std::function<void(std::optional<Data>, std::shared_ptr<const URLResponse>, std::optional<Error>)>;
+  using CompletionHandler = std::function<void(
+      std::optional<Data>, std::shared_ptr<const URLResponse>, std::optional<Error>)>;
 
   virtual ~URLSessionTask();
   URLSessionTask(const URLSessionTask&) = delete;

@@ -19,7 +19,9 @@ using Date = std::chrono::system_clock::time_point;
 struct DateInterval {
   Date start;
   std::chrono::nanoseconds duration{0};
-  [[nodiscard]] Date end() const { return start + std::chrono::duration_cast<Date::duration>(duration); }
+  [[nodiscard]] Date end() const {
+    return start + std::chrono::duration_cast<Date::duration>(duration);
+  }
 };
 
 enum class URLSessionTaskMetricsResourceFetchType { Unknown, NetworkLoad, ServerPush, LocalCache };
