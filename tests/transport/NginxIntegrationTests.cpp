@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <memory>
 #include <set>
 #include <string>
@@ -260,6 +261,37 @@ TEST_F(NginxIntegration, ServerIsStoppedByPidAndItsDirectoryRemoved) {
   const auto refused = fetch(*session, "https://127.0.0.1:" + std::to_string(port) + "/");
   ASSERT_TRUE(refused.outcome && refused.outcome->error);
   EXPECT_EQ(refused.outcome->error->code(), NSURLErrorCannotConnectToHost);
+}
+
+}  // namespace
+}  // namespace zel
+
+namespace zel {
+namespace {
+
+// Pinning: the session accepts the server only when its public key is the pinned one.
+TEST_F(NginxIntegration, PinnedPublicKeyMustMatchTheServersKey) {
+  const auto dir = server().directory();
+  const auto pinned = dir / "pinned.pem";
+  const auto other = dir / "other.pem";
+  const std::string makePinned = "openssl pkey -in '" + (dir / "server.key").string() +
+                                 "' -pubout -out '" + pinned.string() + "' 2>/dev/null";
+  const std::string makeOther = "openssl ecparam -name prime256v1 -genkey -noout 2>/dev/null | "
+                                "openssl pkey -pubout -out '" + other.string() + "' 2>/dev/null";
+  ASSERT_EQ(std::system(makePinned.c_str()), 0);
+  ASSERT_EQ(std::system(makeOther.c_str()), 0);
+
+  auto config = URLSessionConfiguration::ephemeralSessionConfiguration();
+  config.trustedCAFile = server().caFile();
+  config.pinnedPublicKeys = pinned.string();
+  auto pinnedSession = makeSession(config);
+  expectSucceeded(fetch(*pinnedSession, server().httpsURL("/envelope")));
+
+  config.pinnedPublicKeys = other.string();
+  auto wrongSession = makeSession(config);
+  const auto refused = fetch(*wrongSession, server().httpsURL("/envelope"));
+  ASSERT_TRUE(refused.outcome && refused.outcome->error);
+  EXPECT_EQ(refused.outcome->error->code(), NSURLErrorServerCertificateUntrusted);
 }
 
 }  // namespace
