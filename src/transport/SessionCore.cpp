@@ -122,7 +122,7 @@ struct IOState {
   std::unordered_map<std::string, HostQueue> hosts;
   std::vector<CURL*> spareWithCookies;  // finished handles, kept for their set-up options
   std::vector<CURL*> spareWithoutCookies;
-  curl_slist* defaultHeaders = nullptr;  // for requests without header fields of their own
+  curl_slist* expectNothing = nullptr;  // "Expect:", shared by bodies without header fields
   std::vector<std::uint64_t> dirty;
   std::vector<std::uint64_t> refusedAtStart;  // failed before libcurl saw them
   std::uint64_t sequence = 0;
@@ -309,6 +309,8 @@ CURL* IOState::takeHandle(bool cookies) {
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressCallback);
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  // A User-Agent field of the request or of the session's extra headers replaces this one.
+  curl_easy_setopt(easy, CURLOPT_USERAGENT, config.userAgent.c_str());
   if (config.trustedCAFile) curl_easy_setopt(easy, CURLOPT_CAINFO, config.trustedCAFile->c_str());
   if (config.pinnedPublicKeys) {
     curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
@@ -368,14 +370,12 @@ void IOState::attach(Transfer& t) {
   }
 
   // Header fields: the session's extra headers unless the request sets them, then the request's.
+  // "Expect:" keeps libcurl from waiting for a 100 Continue before large bodies.
   const auto& fields = t.request.allHTTPHeaderFields();
+  const bool suppressExpect = t.uploadBody && !fields.contains("Expect");
   if (fields.empty() && config.HTTPAdditionalHeaders.empty()) {
-    // The common case shares one list, built once.
-    if (defaultHeaders == nullptr) {
-      defaultHeaders = curl_slist_append(nullptr, ("User-Agent: " + config.userAgent).c_str());
-      defaultHeaders = curl_slist_append(defaultHeaders, "Expect:");
-    }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, defaultHeaders);
+    if (suppressExpect && expectNothing == nullptr) expectNothing = curl_slist_append(nullptr, "Expect:");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, suppressExpect ? expectNothing : nullptr);
   } else {
     auto append = [&t](const std::string& name, const std::string& value) {
       const std::string line = value.empty() ? name + ";" : name + ": " + value;
@@ -385,10 +385,7 @@ void IOState::attach(Transfer& t) {
       if (!fields.contains(name) && isToken(name) && isSafeHeaderValue(value)) append(name, value);
     }
     for (const auto& [name, value] : fields) append(name, value);
-    if (!fields.contains("User-Agent") && !config.HTTPAdditionalHeaders.contains("User-Agent")) {
-      append("User-Agent", config.userAgent);
-    }
-    if (!fields.contains("Expect")) t.headerList = curl_slist_append(t.headerList, "Expect:");
+    if (suppressExpect) t.headerList = curl_slist_append(t.headerList, "Expect:");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList);
   }
 
@@ -754,7 +751,7 @@ void SessionCore::ioThreadMain() {
   delegateQueue_->runPendingInline();  // hands anything left to the delegate queue's thread
   for (CURL* easy : io.spareWithCookies) curl_easy_cleanup(easy);
   for (CURL* easy : io.spareWithoutCookies) curl_easy_cleanup(easy);
-  curl_slist_free_all(io.defaultHeaders);
+  curl_slist_free_all(io.expectNothing);
   {
     std::lock_guard lock(mutex_);
     ioExited_ = true;

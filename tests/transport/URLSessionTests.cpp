@@ -321,6 +321,8 @@ TEST_F(URLSessionTest, ContentEncodingIsDecodedAndCookiesComeBack) {
   ASSERT_TRUE(echoed && !echoed->error);
   const auto echo = jsonObjectWithData(*echoed->data).value().as_object();
   EXPECT_EQ(echo.at("headers").as_object().at("Cookie").as_string(), "sid=abc");
+  EXPECT_EQ(echo.at("headers").as_object().at("User-Agent").as_string(), "ZELNetworking/1.0");
+  EXPECT_FALSE(echo.at("headers").as_object().contains("Expect"));
 }
 
 TEST_F(URLSessionTest, FutureDataTaskResolvesWithTheResultRecord) {
