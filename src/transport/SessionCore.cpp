@@ -100,6 +100,20 @@ std::string hostKeyFor(const URL& url) {
   return key;
 }
 
+// The content codings this libcurl can decode, for "Accept-Encoding". Sent as a header field of
+// ours: libcurl would format its own for every request.
+const std::string& acceptedEncodings() {
+  static const std::string codings = [] {
+    const auto* info = curl_version_info(CURLVERSION_NOW);
+    std::string list;
+    if (info->features & CURL_VERSION_LIBZ) list = "gzip, deflate";
+    if (info->features & CURL_VERSION_BROTLI) list += list.empty() ? "br" : ", br";
+    if (info->features & CURL_VERSION_ZSTD) list += list.empty() ? "zstd" : ", zstd";
+    return list.empty() ? std::string("identity") : list;
+  }();
+  return codings;
+}
+
 bool isRedirectStatus(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -122,7 +136,8 @@ struct IOState {
   std::unordered_map<std::string, HostQueue> hosts;
   std::vector<CURL*> spareWithCookies;  // finished handles, kept for their set-up options
   std::vector<CURL*> spareWithoutCookies;
-  curl_slist* expectNothing = nullptr;  // "Expect:", shared by bodies without header fields
+  curl_slist* defaultFields = nullptr;  // shared by requests without header fields of their own
+  curl_slist* defaultFieldsForBodies = nullptr;
   std::vector<std::uint64_t> dirty;
   std::vector<std::uint64_t> refusedAtStart;  // failed before libcurl saw them
   std::uint64_t sequence = 0;
@@ -309,8 +324,6 @@ CURL* IOState::takeHandle(bool cookies) {
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressCallback);
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-  // A User-Agent field of the request or of the session's extra headers replaces this one.
-  curl_easy_setopt(easy, CURLOPT_USERAGENT, config.userAgent.c_str());
   if (config.trustedCAFile) curl_easy_setopt(easy, CURLOPT_CAINFO, config.trustedCAFile->c_str());
   if (config.pinnedPublicKeys) {
     curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
@@ -369,13 +382,21 @@ void IOState::attach(Transfer& t) {
     }
   }
 
-  // Header fields: the session's extra headers unless the request sets them, then the request's.
-  // "Expect:" keeps libcurl from waiting for a 100 Continue before large bodies.
+  // Header fields: the session's extra headers unless the request sets them, then the request's,
+  // then the defaults (content codings, user agent). "Expect:" keeps libcurl from waiting for a
+  // 100 Continue before large bodies. Requests without fields of their own share prebuilt lists.
   const auto& fields = t.request.allHTTPHeaderFields();
   const bool suppressExpect = t.uploadBody && !fields.contains("Expect");
   if (fields.empty() && config.HTTPAdditionalHeaders.empty()) {
-    if (suppressExpect && expectNothing == nullptr) expectNothing = curl_slist_append(nullptr, "Expect:");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, suppressExpect ? expectNothing : nullptr);
+    auto& shared = suppressExpect ? defaultFieldsForBodies : defaultFields;
+    if (shared == nullptr) {
+      shared = curl_slist_append(nullptr, ("Accept-Encoding: " + acceptedEncodings()).c_str());
+      if (!config.userAgent.empty()) {
+        shared = curl_slist_append(shared, ("User-Agent: " + config.userAgent).c_str());
+      }
+      if (suppressExpect) shared = curl_slist_append(shared, "Expect:");
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, shared);
   } else {
     auto append = [&t](const std::string& name, const std::string& value) {
       const std::string line = value.empty() ? name + ";" : name + ": " + value;
@@ -385,6 +406,11 @@ void IOState::attach(Transfer& t) {
       if (!fields.contains(name) && isToken(name) && isSafeHeaderValue(value)) append(name, value);
     }
     for (const auto& [name, value] : fields) append(name, value);
+    auto isSet = [&](const char* name) {
+      return fields.contains(name) || config.HTTPAdditionalHeaders.contains(name);
+    };
+    if (!isSet("Accept-Encoding")) append("Accept-Encoding", acceptedEncodings());
+    if (!isSet("User-Agent") && !config.userAgent.empty()) append("User-Agent", config.userAgent);
     if (suppressExpect) t.headerList = curl_slist_append(t.headerList, "Expect:");
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headerList);
   }
@@ -751,7 +777,8 @@ void SessionCore::ioThreadMain() {
   delegateQueue_->runPendingInline();  // hands anything left to the delegate queue's thread
   for (CURL* easy : io.spareWithCookies) curl_easy_cleanup(easy);
   for (CURL* easy : io.spareWithoutCookies) curl_easy_cleanup(easy);
-  curl_slist_free_all(io.expectNothing);
+  curl_slist_free_all(io.defaultFields);
+  curl_slist_free_all(io.defaultFieldsForBodies);
   {
     std::lock_guard lock(mutex_);
     ioExited_ = true;

@@ -323,6 +323,8 @@ TEST_F(URLSessionTest, ContentEncodingIsDecodedAndCookiesComeBack) {
   EXPECT_EQ(echo.at("headers").as_object().at("Cookie").as_string(), "sid=abc");
   EXPECT_EQ(echo.at("headers").as_object().at("User-Agent").as_string(), "ZELNetworking/1.0");
   EXPECT_FALSE(echo.at("headers").as_object().contains("Expect"));
+  EXPECT_NE(echo.at("headers").as_object().at("Accept-Encoding").as_string().find("gzip"),
+            std::string::npos);
 }
 
 TEST_F(URLSessionTest, FutureDataTaskResolvesWithTheResultRecord) {

@@ -46,7 +46,7 @@ struct URLSessionConfiguration {
   /// the name cannot be resolved (the task then fails with NSURLErrorCannotFindHost). Called on
   /// the session's I/O thread, so it must answer at once (a table, not a network lookup).
   std::function<std::optional<std::vector<std::string>>(const std::string& host)> hostResolver;
-  /// Sent when neither the request nor HTTPAdditionalHeaders sets "User-Agent".
+  /// Sent when neither the request nor HTTPAdditionalHeaders sets "User-Agent"; empty sends none.
   std::string userAgent = "ZELNetworking/1.0";
 
   /// The default configuration: cookies kept, a response cache described.
