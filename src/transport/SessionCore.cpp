@@ -703,8 +703,11 @@ void SessionCore::ioThreadMain() {
   io.share = curl_share_init();
   curl_share_setopt(io.share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
   curl_multi_setopt(io.multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
-  curl_multi_setopt(io.multi, CURLMOPT_MAX_HOST_CONNECTIONS,
-                    static_cast<long>(std::max(1, configuration_.HTTPMaximumConnectionsPerHost)));
+  const long perHost = std::max(1, configuration_.HTTPMaximumConnectionsPerHost);
+  curl_multi_setopt(io.multi, CURLMOPT_MAX_HOST_CONNECTIONS, perHost);
+  // Idle connections kept for reuse. libcurl's default follows the number of handles attached,
+  // which drops whenever a burst of tasks finishes at once and would close warm connections.
+  curl_multi_setopt(io.multi, CURLMOPT_MAXCONNECTS, std::max(64L, perHost * 8));
 
   std::vector<Command> batch;
   for (;;) {
