@@ -137,19 +137,6 @@ TEST(NotificationCenterTest, ScopedObserverRemovesWhenDestroyedAndMoves) {
   EXPECT_EQ(calls, 1);
 }
 
-TEST(NotificationCenterTest, ScopedObserverAdoptsDefaultCenterTokens) {
-  auto& center = NotificationCenter::defaultCenter();
-  EXPECT_EQ(&center, &NotificationCenter::defaultCenter());
-  int calls = 0;
-  {
-    ScopedObserver observer(center.addObserverForName("NotificationCenterTest.Default", nullptr,
-                                                      [&](const Notification&) { ++calls; }));
-    center.postNotificationName("NotificationCenterTest.Default", nullptr);
-  }
-  center.postNotificationName("NotificationCenterTest.Default", nullptr);
-  EXPECT_EQ(calls, 1);
-}
-
 TEST(NotificationCenterTest, ThrowingBlockIsReportedAndDeliveryGoesOn) {
   test::AssertionCapture capture;
   NotificationCenter center;

@@ -12,20 +12,6 @@ URL testURL() {
   return *URL::URLWithString("http://127.0.0.1:8080/v1/items");
 }
 
-TEST(URLRequest, Defaults) {
-  const URLRequest request;
-  EXPECT_FALSE(request.url().has_value());
-  EXPECT_EQ(request.httpMethod(), "GET");
-  EXPECT_TRUE(request.allHTTPHeaderFields().empty());
-  EXPECT_FALSE(request.httpBody().has_value());
-  EXPECT_EQ(request.networkServiceType(), NetworkServiceType::Default);
-  EXPECT_FALSE(request.assumesHTTP3Capable());
-  EXPECT_EQ(request.timeoutInterval(), 60.0);
-  EXPECT_EQ(request.cachePolicy(), URLRequestCachePolicy::UseProtocolCachePolicy);
-  EXPECT_TRUE(request.HTTPShouldHandleCookies());
-  EXPECT_EQ(URLRequest(testURL()).url(), testURL());
-}
-
 TEST(URLRequest, EmptyMethodRestoresGET) {
   URLRequest request(testURL());
   request.setHTTPMethod("PATCH");
@@ -124,49 +110,6 @@ TEST(HTTPURLResponse, ContentLengthOnlyWhenAValidNonNegativeInteger) {
     EXPECT_EQ(responseWith({{"Content-Length", text}}).expectedContentLength(), expected) << text;
   }
   EXPECT_EQ(responseWith({}).expectedContentLength(), URLResponse::kUnknownLength);
-}
-
-TEST(HTTPURLResponse, SharedAsBaseResponse) {
-  std::shared_ptr<const URLResponse> shared = std::make_shared<const HTTPURLResponse>(
-      responseWith({{"Content-Type", "application/json"}, {"Content-Length", "2"}}, 201));
-  EXPECT_EQ(shared->MIMEType(), "application/json");
-  EXPECT_EQ(shared->expectedContentLength(), 2);
-  const auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(shared);
-  ASSERT_NE(http, nullptr);
-  EXPECT_EQ(http->statusCode(), 201);
-
-  const auto plain = std::make_shared<const URLResponse>(testURL(), "text/plain", 10,
-                                                         std::optional<std::string>());
-  EXPECT_EQ(
-      std::dynamic_pointer_cast<const HTTPURLResponse>(std::shared_ptr<const URLResponse>(plain)),
-      nullptr);
-}
-
-TEST(HTTPURLResponse, LocalizedStringForStatusCode) {
-  const std::vector<std::pair<int, const char*>> cases = {{200, "no error"},
-                                                          {201, "created"},
-                                                          {204, "no content"},
-                                                          {301, "moved permanently"},
-                                                          {302, "found"},
-                                                          {304, "not modified"},
-                                                          {400, "bad request"},
-                                                          {401, "unauthorized"},
-                                                          {403, "forbidden"},
-                                                          {404, "not found"},
-                                                          {408, "request timed out"},
-                                                          {429, "too many requests"},
-                                                          {500, "internal server error"},
-                                                          {502, "bad gateway"},
-                                                          {503, "service unavailable"},
-                                                          {504, "gateway timed out"},
-                                                          {101, "informational"},
-                                                          {299, "success"},
-                                                          {399, "redirected"},
-                                                          {418, "client error"},
-                                                          {599, "server error"}};
-  for (const auto& [code, text] : cases) {
-    EXPECT_EQ(HTTPURLResponse::localizedStringForStatusCode(code), text) << code;
-  }
 }
 
 }  // namespace

@@ -276,8 +276,10 @@ TEST_F(NginxIntegration, PinnedPublicKeyMustMatchTheServersKey) {
   const auto other = dir / "other.pem";
   const std::string makePinned = "openssl pkey -in '" + (dir / "server.key").string() +
                                  "' -pubout -out '" + pinned.string() + "' 2>/dev/null";
-  const std::string makeOther = "openssl ecparam -name prime256v1 -genkey -noout 2>/dev/null | "
-                                "openssl pkey -pubout -out '" + other.string() + "' 2>/dev/null";
+  const std::string makeOther =
+      "openssl ecparam -name prime256v1 -genkey -noout 2>/dev/null | "
+      "openssl pkey -pubout -out '" +
+      other.string() + "' 2>/dev/null";
   ASSERT_EQ(std::system(makePinned.c_str()), 0);
   ASSERT_EQ(std::system(makeOther.c_str()), 0);
 

@@ -369,6 +369,8 @@ TEST_F(URLSessionTest, TasksAreListedAndInvalidationCancelsThem) {
   ASSERT_TRUE(uploadOutcome && uploadOutcome->error);
   EXPECT_EQ(uploadOutcome->error->code(), NSURLErrorCancelled);
   EXPECT_TRUE(delegate->waitForInvalid());
+  // The delegate is released right after its last callback returns.
+  for (int i = 0; i < 500 && session->delegate() != nullptr; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_EQ(session->delegate(), nullptr);
 }
 
