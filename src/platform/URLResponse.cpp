@@ -29,9 +29,9 @@ struct ContentType {
 };
 
 // "Text/HTML; charset=\"UTF-8\"" gives "text/html" and "UTF-8".
-ContentType parseContentType(const std::optional<std::string>& header) {
+ContentType parseContentType(const std::string* header) {
   ContentType result;
-  if (!header) return result;
+  if (header == nullptr) return result;
   const std::string_view text = *header;
   auto separator = text.find(';');
   const auto type = trimmed(text.substr(0, separator));
@@ -54,8 +54,8 @@ ContentType parseContentType(const std::optional<std::string>& header) {
   return result;
 }
 
-std::int64_t parseContentLength(const std::optional<std::string>& header) noexcept {
-  if (!header) return URLResponse::kUnknownLength;
+std::int64_t parseContentLength(const std::string* header) noexcept {
+  if (header == nullptr) return URLResponse::kUnknownLength;
   const auto digits = trimmed(*header);
   if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) {
     return URLResponse::kUnknownLength;
@@ -86,8 +86,8 @@ struct HTTPURLResponse::HeadFacts {
 HTTPURLResponse::HTTPURLResponse(zel::URL url, int statusCode, std::string httpVersion,
                                  HTTPHeaders headers)
     : HTTPURLResponse(std::move(url), statusCode, std::move(httpVersion), std::move(headers),
-                      HeadFacts{parseContentType(headers.value("Content-Type")),
-                                parseContentLength(headers.value("Content-Length"))}) {}
+                      HeadFacts{parseContentType(headers.find("Content-Type")),
+                                parseContentLength(headers.find("Content-Length"))}) {}
 
 // The facts are read from the headers before they are moved into the response.
 HTTPURLResponse::HTTPURLResponse(zel::URL url, int statusCode, std::string httpVersion,

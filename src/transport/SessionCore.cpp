@@ -456,7 +456,7 @@ void IOState::detach(Transfer& t) {
 }
 
 void IOState::onHeadComplete(Transfer& t) {
-  captureTLSInfo(t);
+  if (core.collectsMetrics()) captureTLSInfo(t);
   auto& head = t.parser.head();
   auto response = std::make_shared<const HTTPURLResponse>(
       *t.request.url(), head.statusCode, std::move(head.httpVersion), std::move(head.headers));
@@ -490,7 +490,7 @@ Error IOState::transportError(Transfer& t, CURLcode code) {
 }
 
 void IOState::onDone(Transfer& t, CURLcode code) {
-  t.transactions.push_back(collectTransactionMetrics(t));
+  if (core.collectsMetrics()) t.transactions.push_back(collectTransactionMetrics(t));
   std::optional<Error> error;
   if (code != CURLE_OK || t.abortCode) error = transportError(t, code);
   const long httpVersion = [&] {
@@ -588,7 +588,7 @@ void IOState::cancel(const std::shared_ptr<URLSessionTask>& task, std::int64_t c
   const std::string hostKey = t.hostKey;
   switch (t.phase) {
     case Transfer::Phase::Active:
-      t.transactions.push_back(collectTransactionMetrics(t));
+      if (core.collectsMetrics()) t.transactions.push_back(collectTransactionMetrics(t));
       detach(t);
       break;
     case Transfer::Phase::Waiting: {
@@ -656,6 +656,7 @@ SessionCore::SessionCore(URLSessionConfiguration configuration,
                          std::shared_ptr<URLSessionDelegate> delegate)
     : configuration_(std::move(configuration)),
       delegateQueue_(std::make_shared<ZELSerialQueue>("com.zelvo.URLSession.delegateQueue")),
+      collectsMetrics_(delegate != nullptr),
       delegate_(std::move(delegate)) {
   ensureCurlGlobalInit();
   multi_ = curl_multi_init();

@@ -31,6 +31,8 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
 
   /// Starts the I/O thread; called once, right after construction.
   void start();
+  /// Transaction metrics are read off libcurl only when a delegate can receive them.
+  [[nodiscard]] bool collectsMetrics() const noexcept { return collectsMetrics_; }
   void attachFacade(URLSession* facade) noexcept { facade_.store(facade); }
   /// Cancels everything and waits for the session's threads (unless called on one of them).
   void shutdownFromFacade();
@@ -96,6 +98,7 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   const URLSessionConfiguration configuration_;
   const std::shared_ptr<ZELSerialQueue> delegateQueue_;
   std::atomic<URLSession*> facade_{nullptr};
+  const bool collectsMetrics_;
 
   mutable std::mutex mutex_;  // guards the fields below
   std::shared_ptr<URLSessionDelegate> delegate_;
