@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "SessionCore.h"
+#include "zel/futures/ZELExecutor.h"
+#include "zel/transport/URLError.h"
 
 namespace zel {
 
@@ -52,7 +54,33 @@ void URLSessionTask::resume() {
     if (state_ != URLSessionTaskState::Suspended) return;
     state_ = URLSessionTaskState::Running;
   }
-  if (auto core = core_.lock()) core->resumeTask(shared_from_this());
+  if (auto core = core_.lock()) {
+    core->resumeTask(shared_from_this());
+  } else {
+    finishWithoutSession();
+  }
+}
+
+// The session is gone: the task still ends, cancelled, so its handler is not left waiting.
+void URLSessionTask::finishWithoutSession() {
+  CompletionHandler handler;
+  std::optional<Error> error;
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ == URLSessionTaskState::Completed) return;
+    state_ = URLSessionTaskState::Completed;
+    const auto& url = originalRequest_.url();
+    error_ = makeURLError(NSURLErrorCancelled,
+                          url ? std::optional(url->absoluteString()) : std::nullopt);
+    error = error_;
+    handler = std::move(completionHandler_);
+    completionHandler_ = nullptr;
+  }
+  if (handler) {
+    ZELExecutor::background()->execute([handler = std::move(handler), error = std::move(error)] {
+      handler(std::nullopt, nullptr, error);
+    });
+  }
 }
 
 void URLSessionTask::cancel() {
@@ -66,7 +94,10 @@ void URLSessionTask::cancel() {
     state_ = URLSessionTaskState::Canceling;
   }
   auto core = core_.lock();
-  if (!core) return;
+  if (!core) {
+    finishWithoutSession();
+    return;
+  }
   if (previous == URLSessionTaskState::Suspended) {
     core->cancelUnstartedTask(shared_from_this());
   } else {

@@ -4,6 +4,7 @@
 #include <future>
 #include <thread>
 
+#include "support/AssertionCapture.h"
 #include "support/RecordingDelegate.h"
 #include "support/TestServer.h"
 #include "zel/foundation/ZELDataAdditions.h"
@@ -385,6 +386,25 @@ TEST_F(URLSessionTest, DestroyingTheSessionCancelsWhatRuns) {
   auto outcome = waiter.wait(5s);
   ASSERT_TRUE(outcome && outcome->error);
   EXPECT_EQ(outcome->error->code(), NSURLErrorCancelled);
+}
+
+// A task made on an invalidated session, resumed after the session is gone, still ends.
+TEST_F(URLSessionTest, TasksOutlivingTheirSessionStillEnd) {
+  OutcomeWaiter waiter;
+  std::shared_ptr<URLSessionDataTask> task;
+  {
+    test::AssertionCapture capture;
+    auto session = makeSession();
+    session->finishTasksAndInvalidate();
+    task = session->dataTaskWithRequest(requestFor(server.url("/x")), waiter.handler());
+    EXPECT_EQ(capture.count(), 1u);
+  }
+  task->resume();
+  auto outcome = waiter.wait();
+  ASSERT_TRUE(outcome && outcome->error);
+  EXPECT_EQ(outcome->error->code(), NSURLErrorCancelled);
+  EXPECT_EQ(task->state(), URLSessionTaskState::Completed);
+  EXPECT_TRUE(server.requests().empty());
 }
 
 }  // namespace

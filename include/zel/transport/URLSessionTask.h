@@ -77,6 +77,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
 
  private:
   friend class detail::SessionCore;
+  void finishWithoutSession();
   friend struct detail::IOState;
 
   const Kind kind_;
