@@ -166,7 +166,7 @@ struct IOState {
 };
 
 void Transfer::resetHop() {
-  parser.reset();
+  parser = ResponseHeadParser();  // the head-size limit counts one hop's head
   headDone = false;
   response.reset();
   redirecting = false;
@@ -255,9 +255,12 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
   Transfer& t = *transfer;
   t.task = task;
   t.io = this;
+  bool cancelledMeanwhile = false;
   {
     std::lock_guard lock(task->mutex_);
     t.streaming = !task->completionHandler_;
+    // cancel() may have run between resume() and this command: its command found nothing.
+    cancelledMeanwhile = task->state_ == URLSessionTaskState::Canceling;
   }
   t.taskStartDate = std::chrono::system_clock::now();
   t.taskStartSteady = SteadyClock::now();
@@ -267,6 +270,10 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
       std::chrono::milliseconds(static_cast<std::int64_t>(std::min(resource, 1e9) * 1000));
   t.request = task->originalRequest();
   transfers.emplace(task->taskIdentifier(), std::move(transfer));
+  if (cancelledMeanwhile) {
+    complete(t, makeURLError(NSURLErrorCancelled, urlText(t.request)));
+    return;
+  }
   if (auto invalid = validateRequest(t.request)) {
     complete(t, std::move(*invalid));
     return;
@@ -324,6 +331,8 @@ CURL* IOState::takeHandle(bool cookies) {
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, progressCallback);
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  // Through a proxy (from the environment), the CONNECT reply is not the response's head.
+  curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   if (config.trustedCAFile) curl_easy_setopt(easy, CURLOPT_CAINFO, config.trustedCAFile->c_str());
   if (config.pinnedPublicKeys) {
     curl_easy_setopt(easy, CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
@@ -440,11 +449,13 @@ void IOState::attach(Transfer& t) {
     return;
   }
   curl_multi_add_handle(multi, easy);
+  t.addedToMulti = true;
 }
 
 void IOState::detach(Transfer& t) {
   if (t.easy == nullptr) return;
-  curl_multi_remove_handle(multi, t.easy);
+  if (t.addedToMulti) curl_multi_remove_handle(multi, t.easy);
+  t.addedToMulti = false;
   (t.cookies ? spareWithCookies : spareWithoutCookies).push_back(t.easy);
   t.easy = nullptr;
   curl_slist_free_all(t.headerList);
@@ -479,7 +490,7 @@ Error IOState::transportError(Transfer& t, CURLcode code) {
   info.set(NSLocalizedDescriptionKey, std::move(detail));
   Error underlying(CURLErrorDomain, static_cast<std::int64_t>(code), std::move(info));
   long osErrno = 0;
-  if (t.easy != nullptr) curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
+  if (t.addedToMulti) curl_easy_getinfo(t.easy, CURLINFO_OS_ERRNO, &osErrno);
   std::int64_t mapped = t.abortCode ? *t.abortCode : NSURLErrorCodeForCurlCode(code, osErrno);
   // Schemes are checked before a transfer starts, so here libcurl means a response it cannot
   // read as HTTP (a garbage status line is taken for refused HTTP/0.9).
@@ -490,14 +501,14 @@ Error IOState::transportError(Transfer& t, CURLcode code) {
 }
 
 void IOState::onDone(Transfer& t, CURLcode code) {
-  if (core.collectsMetrics()) t.transactions.push_back(collectTransactionMetrics(t));
+  // A transfer refused before libcurl ran it has no facts of its own on its (reused) handle.
+  if (core.collectsMetrics() && t.addedToMulti) {
+    t.transactions.push_back(collectTransactionMetrics(t));
+  }
   std::optional<Error> error;
   if (code != CURLE_OK || t.abortCode) error = transportError(t, code);
-  const long httpVersion = [&] {
-    long v = 0;
-    curl_easy_getinfo(t.easy, CURLINFO_HTTP_VERSION, &v);
-    return v;
-  }();
+  long httpVersion = 0;
+  if (t.addedToMulti) curl_easy_getinfo(t.easy, CURLINFO_HTTP_VERSION, &httpVersion);
   const std::string hostKey = t.hostKey;
   detach(t);
   if (httpVersion == CURL_HTTP_VERSION_2_0) hosts[hostKey].multiplexed = true;
@@ -588,7 +599,9 @@ void IOState::cancel(const std::shared_ptr<URLSessionTask>& task, std::int64_t c
   const std::string hostKey = t.hostKey;
   switch (t.phase) {
     case Transfer::Phase::Active:
-      if (core.collectsMetrics()) t.transactions.push_back(collectTransactionMetrics(t));
+      if (core.collectsMetrics() && t.addedToMulti) {
+        t.transactions.push_back(collectTransactionMetrics(t));
+      }
       detach(t);
       break;
     case Transfer::Phase::Waiting: {
@@ -779,6 +792,7 @@ void SessionCore::ioThreadMain() {
   }
 
   delegateQueue_->runPendingInline();  // hands anything left to the delegate queue's thread
+  if (shutDownQueueOnExit_) delegateQueue_->shutdown();
   for (CURL* easy : io.spareWithCookies) curl_easy_cleanup(easy);
   for (CURL* easy : io.spareWithoutCookies) curl_easy_cleanup(easy);
   curl_slist_free_all(io.defaultFields);

@@ -89,6 +89,7 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   [[nodiscard]] bool isIOThread() const noexcept;
   void processCommands(IOState& io);
   void taskEnded(std::uint64_t identifier);
+  void deliveryDone();
   void finishInvalidationIfIdle();
 
   // Runs delegate work now if the delegate queue cannot take it (the session is shutting down).
@@ -110,6 +111,8 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   bool stopRequested_ = false;
   bool ioSleeping_ = false;  // the I/O thread is (about to be) blocked in curl_multi_poll
   bool ioExited_ = false;
+  bool shutDownQueueOnExit_ = false;   // the session was destroyed on the I/O thread
+  std::size_t pendingDeliveries_ = 0;  // completions posted but not yet delivered
   std::condition_variable ioExitedChanged_;
   void* multi_ = nullptr;  // CURLM*, created before the thread starts, for curl_multi_wakeup
   std::thread::id ioThread_;

@@ -180,23 +180,33 @@ void SessionCore::finishTask(const std::shared_ptr<URLSessionTask>& task, std::o
     std::shared_ptr<const URLResponse> response;
 
     void deliver() {
-      URLSession* session = self->facade_.load();
-      const auto delegate = session != nullptr ? self->delegate() : nullptr;
       if (task->dispositionCancelled_ && !error) {
         const auto request = task->currentRequest();
         const auto& url = request.url();
         error = makeURLError(NSURLErrorCancelled,
                              url ? std::optional(url->absoluteString()) : std::nullopt);
       }
-      if (delegate) delegate->didFinishCollectingMetrics(*session, task, metrics);
+      // Each callback looks the session up anew: the one before may have let it go.
+      if (auto* session = self->facade_.load()) {
+        if (const auto delegate = self->delegate()) {
+          delegate->didFinishCollectingMetrics(*session, task, metrics);
+        }
+      }
       if (handler) {
         if (error) body.reset();
         handler(std::move(body), std::move(response), std::move(error));
-      } else if (delegate) {
-        delegate->didCompleteWithError(*session, task, error);
+      } else if (auto* session = self->facade_.load()) {
+        if (const auto delegate = self->delegate()) {
+          delegate->didCompleteWithError(*session, task, error);
+        }
       }
+      self->deliveryDone();
     }
   };
+  {
+    std::lock_guard lock(mutex_);
+    ++pendingDeliveries_;
+  }
   auto completion = std::make_shared<Completion>(
       Completion{shared_from_this(), task, std::move(body), std::move(error), std::move(metrics),
                  std::move(handler), std::move(response)});
@@ -266,16 +276,29 @@ void SessionCore::invalidate(bool cancelTasks) {
   finishInvalidationIfIdle();
 }
 
+void SessionCore::deliveryDone() {
+  {
+    std::lock_guard lock(mutex_);
+    --pendingDeliveries_;
+  }
+  finishInvalidationIfIdle();
+}
+
+// An invalidated session stops its I/O thread once no task is left, and tells its delegate
+// once every outcome has also been delivered (some may wait on a response disposition).
 void SessionCore::finishInvalidationIfIdle() {
   {
     std::lock_guard lock(mutex_);
-    if (!invalidated_ || invalidationFinished_ || !liveTasks_.empty()) return;
-    invalidationFinished_ = true;
-    stopRequested_ = true;
-    if (!ioExited_) {
-      ioSleeping_ = false;
-      curl_multi_wakeup(static_cast<CURLM*>(multi_));
+    if (!invalidated_ || !liveTasks_.empty()) return;
+    if (!stopRequested_) {
+      stopRequested_ = true;
+      if (!ioExited_) {
+        ioSleeping_ = false;
+        curl_multi_wakeup(static_cast<CURLM*>(multi_));
+      }
     }
+    if (invalidationFinished_ || pendingDeliveries_ > 0) return;
+    invalidationFinished_ = true;
   }
   postToDelegateQueue([self = shared_from_this()] {
     URLSession* session = self->facade_.load();
@@ -289,11 +312,16 @@ void SessionCore::finishInvalidationIfIdle() {
 void SessionCore::shutdownFromFacade() {
   facade_.store(nullptr);
   invalidate(true);
+  if (isIOThread()) {
+    // Destroyed from a callback the I/O thread runs: the cancellations it is about to finish
+    // must still go through the queue, so the queue stops when that thread does.
+    std::lock_guard lock(mutex_);
+    shutDownQueueOnExit_ = true;
+    return;
+  }
   {
     std::unique_lock lock(mutex_);
-    if (std::this_thread::get_id() != ioThread_) {
-      ioExitedChanged_.wait(lock, [this] { return ioExited_; });
-    }
+    ioExitedChanged_.wait(lock, [this] { return ioExited_; });
   }
   delegateQueue_->shutdown();
 }

@@ -45,6 +45,7 @@ struct Transfer {
   float priority = 0.5f;
   std::uint64_t sequence = 0;
   CURL* easy = nullptr;
+  bool addedToMulti = false;
   bool cookies = false;  // the handle shares the session's cookie store
   curl_slist* headerList = nullptr;
   curl_slist* resolveList = nullptr;

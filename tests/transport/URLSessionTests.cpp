@@ -388,6 +388,61 @@ TEST_F(URLSessionTest, DestroyingTheSessionCancelsWhatRuns) {
   EXPECT_EQ(outcome->error->code(), NSURLErrorCancelled);
 }
 
+// The delegate hears of the session's end only after every outcome, even one held back for a
+// response disposition answered late.
+TEST_F(URLSessionTest, InvalidationWaitsForOutcomesHeldForADisposition) {
+  server.route("/body", ScriptedResponse{.body = "late"});
+  std::promise<std::function<void(URLSessionResponseDisposition)>> held;
+  delegate->dispositionHook = [&](auto answer) { held.set_value(std::move(answer)); };
+  auto session = makeSession();
+  auto task = session->dataTaskWithRequest(requestFor(server.url("/body")));
+  task->resume();
+  auto answer = held.get_future();
+  ASSERT_EQ(answer.wait_for(10s), std::future_status::ready);
+  session->finishTasksAndInvalidate();
+  std::this_thread::sleep_for(100ms);  // the transfer ends meanwhile; its outcome waits
+  EXPECT_FALSE(delegate->becameInvalid());
+  answer.get()(URLSessionResponseDisposition::Allow);
+  ASSERT_TRUE(delegate->waitForInvalid());
+  const auto record = delegate->record(task->taskIdentifier());
+  EXPECT_EQ(record.events, (std::vector<std::string>{"response", "data", "metrics", "complete"}));
+  EXPECT_EQ(record.body, "late");
+}
+
+// A completion handler may drop the last reference to its session: the other running task
+// still ends, once, through its own handler.
+TEST_F(URLSessionTest, SessionReleasedInsideACompletionHandler) {
+  server.route("/fast", ScriptedResponse{.body = "f"});
+  server.route("/hang", ScriptedResponse{.body = "h", .delayBeforeHead = 5000ms});
+  auto session = makeSession();
+  std::atomic<int> hangOutcomes{0};
+  std::promise<std::int64_t> hangCode;
+  auto hang = session->dataTaskWithRequest(requestFor(server.url("/hang")),
+                                           [&](auto, auto, std::optional<Error> error) {
+                                             if (hangOutcomes.fetch_add(1) == 0) {
+                                               hangCode.set_value(error ? error->code() : 0);
+                                             }
+                                           });
+  hang->resume();
+  ASSERT_TRUE(server.waitForRequests(1, 5s));
+  std::shared_ptr<URLSession> holder = session;
+  session.reset();
+  std::promise<void> released;
+  holder
+      ->dataTaskWithRequest(requestFor(server.url("/fast")),
+                            [&](auto, auto, auto) {
+                              holder.reset();
+                              released.set_value();
+                            })
+      ->resume();
+  ASSERT_EQ(released.get_future().wait_for(10s), std::future_status::ready);
+  auto code = hangCode.get_future();
+  ASSERT_EQ(code.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(code.get(), NSURLErrorCancelled);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(hangOutcomes.load(), 1);
+}
+
 // A task made on an invalidated session, resumed after the session is gone, still ends.
 TEST_F(URLSessionTest, TasksOutlivingTheirSessionStillEnd) {
   OutcomeWaiter waiter;
