@@ -28,7 +28,6 @@ class ResponseHeadParser {
 
   /// The final head, after HeadComplete.
   [[nodiscard]] ResponseHead& head() noexcept { return head_; }
-  [[nodiscard]] std::size_t headerBytes() const noexcept { return totalBytes_; }
   void reset();
 
  private:

@@ -42,8 +42,8 @@ bool isSafeHeaderValue(std::string_view value) {
   return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return headerNameEquals(a, b);
+bool isHTTPScheme(const std::optional<std::string>& scheme) {
+  return scheme && (headerNameEquals(*scheme, "http") || headerNameEquals(*scheme, "https"));
 }
 
 std::optional<std::string> urlText(const URLRequest& request) {
@@ -62,8 +62,7 @@ std::optional<Error> validateRequest(const URLRequest& request) {
     return describedURLError(NSURLErrorBadURL, request, "The request has no URL.");
   }
   const auto& url = *request.url();
-  const auto& scheme = url.scheme();
-  if (!scheme || !(equalsIgnoringCase(*scheme, "http") || equalsIgnoringCase(*scheme, "https"))) {
+  if (!isHTTPScheme(url.scheme())) {
     return describedURLError(NSURLErrorUnsupportedURL, request,
                              "unsupported URL: only http and https URLs can be loaded.");
   }
@@ -532,8 +531,7 @@ void IOState::followRedirect(Transfer& t) {
                                       "\u201D is not a valid URL."));
     return;
   }
-  const auto& scheme = target->scheme();
-  if (!scheme || !(equalsIgnoringCase(*scheme, "http") || equalsIgnoringCase(*scheme, "https"))) {
+  if (!isHTTPScheme(target->scheme())) {
     complete(t, makeURLError(NSURLErrorUnsupportedURL, target->absoluteString()));
     return;
   }
@@ -678,12 +676,7 @@ SessionCore::SessionCore(URLSessionConfiguration configuration,
 SessionCore::~SessionCore() = default;
 
 void SessionCore::start() {
-  std::thread thread([self = shared_from_this()] { self->ioThreadMain(); });
-  {
-    std::lock_guard lock(mutex_);
-    ioThread_ = thread.get_id();
-  }
-  thread.detach();
+  std::thread([self = shared_from_this()] { self->ioThreadMain(); }).detach();
 }
 
 std::shared_ptr<URLSessionDelegate> SessionCore::delegate() const {

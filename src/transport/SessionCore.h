@@ -115,7 +115,6 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   std::size_t pendingDeliveries_ = 0;  // completions posted but not yet delivered
   std::condition_variable ioExitedChanged_;
   void* multi_ = nullptr;  // CURLM*, created before the thread starts, for curl_multi_wakeup
-  std::thread::id ioThread_;
 };
 
 }  // namespace zel::detail

@@ -10,7 +10,6 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "zel/futures/ZELExecutor.h"
 
