@@ -1,0 +1,58 @@
+#include "zel/platform/ParameterDictionary.h"
+
+#include <gtest/gtest.h>
+
+#include <boost/json/parse.hpp>
+
+namespace zel {
+namespace {
+
+TEST(ParameterDictionaryTests, ValuesAreSentByTheirTextualDescription) {
+  EXPECT_EQ(ParameterValue("a b").description(), "a b");
+  EXPECT_EQ(ParameterValue(std::size_t{42}).description(), "42");
+  EXPECT_EQ(ParameterValue(-7).description(), "-7");
+  EXPECT_EQ(ParameterValue(INT64_MIN).description(), "-9223372036854775808");
+  EXPECT_EQ(ParameterValue(1.5).description(), "1.5");
+  EXPECT_EQ(ParameterValue(2.0).description(), "2");
+  EXPECT_EQ(ParameterValue(0.1 + 0.2).description(), "0.3");
+  EXPECT_EQ(ParameterValue(true).description(), "1");
+  EXPECT_EQ(ParameterValue(nullptr).description(), "<null>");
+  EXPECT_EQ(ParameterValue(Data::copy(std::string_view("ab"))).description(),
+            "{length = 2, bytes = 0x6162}");
+  EXPECT_EQ(ParameterValue::json(boost::json::parse(R"({"k":[1,"x"]})")).description(),
+            R"({"k":[1,"x"]})");
+}
+
+TEST(ParameterDictionaryTests, StringLiteralsStayStringsAndCharactersAreNotNumbers) {
+  // A literal must not decay to a boolean.
+  ParameterValue literal("yes");
+  ASSERT_NE(literal.string(), nullptr);
+  EXPECT_EQ(*literal.string(), "yes");
+}
+
+TEST(ParameterDictionaryTests, KeepsInsertionOrderAndReplacesInPlace) {
+  ParameterDictionary params{{"b", 1}, {"a", 2}, {"b", 3}};
+  ASSERT_EQ(params.size(), 2u);
+  params.set("c", "x");
+  params.set("a", "y");
+  std::vector<std::string> order;
+  for (const auto& [name, value] : params) order.push_back(name + "=" + value.description());
+  EXPECT_EQ(order, (std::vector<std::string>{"b=3", "a=y", "c=x"}));
+  EXPECT_TRUE(params.erase("b"));
+  EXPECT_FALSE(params.erase("b"));
+  EXPECT_EQ(params.find("b"), nullptr);
+  EXPECT_EQ(params.find("a")->description(), "y");
+}
+
+TEST(ParameterDictionaryTests, JsonObjectKeepsTypesAndRefusesBytes) {
+  ParameterDictionary params{{"s", "t"}, {"n", 5}, {"f", false}, {"z", nullptr}};
+  const auto object = params.jsonObject();
+  ASSERT_TRUE(object.has_value());
+  EXPECT_EQ(boost::json::value(*object),
+            boost::json::parse(R"({"s":"t","n":5,"f":false,"z":null})"));
+  params.set("blob", Data::copy(std::string_view("x")));
+  EXPECT_FALSE(params.jsonObject().has_value());
+}
+
+}  // namespace
+}  // namespace zel
