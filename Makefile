@@ -29,7 +29,7 @@ test-asan:
 # The concurrency-heavy tests (futures, executors, foundation, the session layer) under ThreadSanitizer.
 test-tsan:
 	$(MAKE) test BUILD_DIR=build-tsan CMAKE_FLAGS="-DZEL_SANITIZE=thread -DZEL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug" \
-	  CTEST_FLAGS="-L 'futures|foundation|transport'"
+	  CTEST_FLAGS="-L 'futures|foundation|transport|client'"
 
 bench: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target zel_micro_bench zel_load

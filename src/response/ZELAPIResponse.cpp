@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <boost/json/serialize.hpp>
@@ -114,10 +115,12 @@ void describe(const boost::json::value& value, int indent, std::string& out) {
 
 }  // namespace
 
-std::shared_ptr<ZELAPIResponse> ZELAPIResponse::parseResponseObject(
-    const boost::json::value* responseObject) {
-  if (responseObject == nullptr || !responseObject->is_object()) return nullptr;
-  const auto& envelope = responseObject->get_object();
+namespace {
+
+// Reads the fixed members, then copies or moves "data" and the extra members out of the
+// envelope (Envelope is const for copying, mutable for moving).
+template <class Envelope>
+std::shared_ptr<ZELAPIResponse> parseEnvelope(Envelope& envelope) {
   auto response = std::make_shared<ZELAPIResponse>();
 
   const auto* status = envelope.if_contains("status");
@@ -138,13 +141,41 @@ std::shared_ptr<ZELAPIResponse> ZELAPIResponse::parseResponseObject(
   response->message = stringMember(envelope, "message");
   response->messageDetail = stringMember(envelope, "message_detail");
   response->bookmark = stringMember(envelope, "bookmark");
-  if (const auto* data = envelope.if_contains("data")) response->dataObject = *data;
 
+  constexpr bool kMove = !std::is_const_v<Envelope>;
   boost::json::object extra;
-  for (const auto& member : envelope) {
-    if (!isFixedMember(member.key())) extra.emplace(member.key(), member.value());
+  for (auto& member : envelope) {
+    if (member.key() == "data") {
+      if constexpr (kMove) {
+        response->dataObject = std::move(member.value());
+      } else {
+        response->dataObject = member.value();
+      }
+    } else if (!isFixedMember(member.key())) {
+      if constexpr (kMove) {
+        extra.emplace(member.key(), std::move(member.value()));
+      } else {
+        extra.emplace(member.key(), member.value());
+      }
+    }
   }
   response->envelopeData = std::move(extra);
+  return response;
+}
+
+}  // namespace
+
+std::shared_ptr<ZELAPIResponse> ZELAPIResponse::parseResponseObject(
+    const boost::json::value* responseObject) {
+  if (responseObject == nullptr || !responseObject->is_object()) return nullptr;
+  return parseEnvelope(responseObject->get_object());
+}
+
+std::shared_ptr<ZELAPIResponse> ZELAPIResponse::parseResponseObject(
+    boost::json::value&& responseObject, std::int64_t statusCode) {
+  if (!responseObject.is_object()) return nullptr;
+  auto response = parseEnvelope(responseObject.get_object());
+  response->statusCode = statusCode;
   return response;
 }
 

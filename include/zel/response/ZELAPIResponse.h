@@ -27,6 +27,10 @@ class ZELAPIResponse {
       const boost::json::value* responseObject);
   [[nodiscard]] static std::shared_ptr<ZELAPIResponse> parseResponseObject(
       const boost::json::value* responseObject, std::int64_t statusCode);
+  /// As above, moving "data" and the extra members out of the value instead of copying them;
+  /// the value is left valid but unspecified.
+  [[nodiscard]] static std::shared_ptr<ZELAPIResponse> parseResponseObject(
+      boost::json::value&& responseObject, std::int64_t statusCode);
   /// A response whose only set field is dataObject.
   [[nodiscard]] static std::shared_ptr<ZELAPIResponse> responseWithDataObject(
       std::optional<boost::json::value> dataObject);
