@@ -24,12 +24,6 @@ std::optional<std::string> matchName(const ZELMultipartFormChunk& chunk, Calls& 
       });
 }
 
-TEST(ZELMultipartFormChunk, KindsCarryTheirTags) {
-  EXPECT_EQ(ZELMultipartFormChunkFile(Data(), "n", "f", "m").tag(), 0);
-  EXPECT_EQ(ZELMultipartFormChunkForm(Data(), "n").tag(), 1);
-  EXPECT_EQ(ZELMultipartFormChunk(7).tag(), 7);
-}
-
 TEST(ZELMultipartFormChunk, MatchCallsOnlyTheFunctionOfTheKind) {
   test::AssertionCapture capture;
   Calls calls;

@@ -24,6 +24,14 @@ std::string text(const std::optional<Data>& data) {
   return data ? std::string(data->stringView()) : std::string("<absent>");
 }
 
+// The parts (header block and body each) between the form's delimiters.
+std::string framed(const ZELMultipartFormData& form, const std::vector<std::string>& parts) {
+  const std::string delimiter = "--" + form.boundary();
+  std::string body;
+  for (const auto& part : parts) body += (body.empty() ? "" : "\r\n") + delimiter + "\r\n" + part;
+  return body + "\r\n" + delimiter + "--\r\n";
+}
+
 TEST(ZELMultipartFormDataBoundary, IsPrefixAndSixteenUppercaseHexDigits) {
   const ZELMultipartFormData a;
   const ZELMultipartFormData b;
@@ -70,39 +78,29 @@ TEST(ZELMultipartFormDataBody, WorkedExampleIsExactly238Bytes) {
 TEST(ZELMultipartFormDataBody, HeaderLinesPerPartKind) {
   auto form = builderWithRandom(1, 2);
   form.appendPartWithFileData(Data::copy("Zg=="), "doc", "f.txt", "text/plain", "base64");
-  const std::string B = form.boundary();
-  EXPECT_EQ(text(form.bodyData()), "--" + B +
-                                       "\r\n"
-                                       "Content-Disposition: form-data; name=\"doc\"; "
-                                       "filename=\"f.txt\"\r\n"
-                                       "Content-Type: text/plain\r\n"
-                                       "Content-Transfer-Encoding: base64\r\n"
-                                       "\r\n"
-                                       "Zg==\r\n--" +
-                                       B + "--\r\n");
-
-  auto single = builderWithRandom(1, 2);
-  single.appendPartWithFormData(Data::copy("v"), "n");
-  EXPECT_EQ(
-      text(single.bodyData()),
-      "--" + B + "\r\nContent-Disposition: form-data; name=\"n\"\r\n\r\nv\r\n--" + B + "--\r\n");
+  form.appendPartWithFormData(Data::copy("v"), "n");
+  EXPECT_EQ(text(form.bodyData()),
+            framed(form, {"Content-Disposition: form-data; name=\"doc\"; filename=\"f.txt\"\r\n"
+                          "Content-Type: text/plain\r\n"
+                          "Content-Transfer-Encoding: base64\r\n\r\nZg==",
+                          "Content-Disposition: form-data; name=\"n\"\r\n\r\nv"}));
 }
 
-TEST(ZELMultipartFormDataBody, BodyBytesPassUnchanged) {
-  // Binary content with NULs, CRLFs and something that looks like a delimiter.
+TEST(ZELMultipartFormDataBody, BodyBytesPassUnchangedAndUnreported) {
+  test::AssertionCapture capture;
+  // NULs, CRLFs and something that looks like a delimiter.
   std::string bytes("\0\r\n--ZELBoundary+\r\n\xff\xfe", 21);
-  for (int i = 0; i < 200000; ++i) bytes.push_back(static_cast<char>(i * 31));
+  for (int i = 0; i < 100000; ++i) bytes.push_back(static_cast<char>(i * 31));
   auto form = builderWithRandom(3, 4);
   form.appendPartWithFileData(Data::copy(bytes), "blob", "b.bin", "application/octet-stream",
                               std::nullopt);
   const auto body = form.bodyData();
-  ASSERT_TRUE(body);
-  const std::string head = "--" + form.boundary() +
-                           "\r\nContent-Disposition: form-data; name=\"blob\"; "
-                           "filename=\"b.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n";
-  const std::string tail = "\r\n--" + form.boundary() + "--\r\n";
-  EXPECT_EQ(text(body), head + bytes + tail);
+  EXPECT_EQ(text(body), framed(form, {"Content-Disposition: form-data; name=\"blob\"; "
+                                      "filename=\"b.bin\"\r\nContent-Type: "
+                                      "application/octet-stream\r\n\r\n" +
+                                      bytes}));
   EXPECT_EQ(form.contentLength(), body->size());
+  EXPECT_EQ(capture.count(), 0u);
 }
 
 TEST(ZELMultipartFormDataBody, NamesAreWrittenByteForByte) {
@@ -115,42 +113,35 @@ TEST(ZELMultipartFormDataBody, NamesAreWrittenByteForByte) {
             std::string::npos);
 }
 
-TEST(ZELMultipartFormDataBody, PartWithoutHeadersKeepsTheEmptyLineBeforeItsBody) {
-  auto form = builderWithRandom(5, 6);
-  form.appendPartWithHeaders(HTTPHeaders{}, Data::copy("X-Not-A-Header: 1"));
-  const std::string B = form.boundary();
-  const auto measured = form.contentLength();
-  EXPECT_EQ(text(form.bodyData()), "--" + B + "\r\n\r\nX-Not-A-Header: 1\r\n--" + B + "--\r\n");
-  EXPECT_EQ(measured, form.contentLength());
-}
-
-TEST(ZELMultipartFormDataBody, CustomHeadersAreWrittenInTheirOrder) {
+TEST(ZELMultipartFormDataBody, CustomHeadersInTheirOrderAndHeaderlessParts) {
   auto form = builderWithRandom(5, 6);
   form.appendPartWithHeaders(HTTPHeaders{{"X-B", "2"}, {"X-A", "1"}}, Data::copy("b"));
-  const std::string B = form.boundary();
-  EXPECT_EQ(text(form.bodyData()), "--" + B + "\r\nX-B: 2\r\nX-A: 1\r\n\r\nb\r\n--" + B + "--\r\n");
+  // Without headers the empty line still comes first, so the body is never read as headers.
+  form.appendPartWithHeaders(HTTPHeaders{}, Data::copy("X-Not-A-Header: 1"));
+  const auto measured = form.contentLength();
+  const auto body = form.bodyData();
+  EXPECT_EQ(text(body), framed(form, {"X-B: 2\r\nX-A: 1\r\n\r\nb", "\r\nX-Not-A-Header: 1"}));
+  EXPECT_EQ(measured, body->size());
 }
 
-TEST(ZELMultipartFormDataBody, SetPartsReplacesWhatIsSerialized) {
+TEST(ZELMultipartFormDataBody, SamePartTwiceIsDelimitedTwice) {
   auto form = builderWithRandom(5, 6);
   form.appendPartWithFormData(Data::copy("old"), "old");
   const ZELHTTPBodyPart part(HTTPHeaders{{"Content-Disposition", "form-data; name=\"p\""}},
                              Data::copy("1"));
   form.setParts({part, part});
-  ASSERT_EQ(form.parts().size(), 2u);
-  const std::string B = form.boundary();
-  // The same part twice: the second still gets the CRLF in front of its delimiter.
   const std::string one = "Content-Disposition: form-data; name=\"p\"\r\n\r\n1";
-  EXPECT_EQ(text(form.bodyData()),
-            "--" + B + "\r\n" + one + "\r\n--" + B + "\r\n" + one + "\r\n--" + B + "--\r\n");
+  EXPECT_EQ(text(form.bodyData()), framed(form, {one, one}));
 }
 
 TEST(ZELMultipartFormDataLength, FollowsBuildsNotAppends) {
   test::AssertionCapture capture;
   auto form = builderWithRandom(42, 7);
   form.appendPartWithFormData(Data::copy("hi"), "a");
+  // Before any build: the length the body will have.
+  const auto measured = form.contentLength();
   const auto first = form.bodyData()->size();
-  EXPECT_EQ(form.contentLength(), first);
+  EXPECT_EQ(measured, first);
 
   form.appendPartWithFormData(Data::copy("more"), "b");
   EXPECT_EQ(form.contentLength(), first);
@@ -159,15 +150,6 @@ TEST(ZELMultipartFormDataLength, FollowsBuildsNotAppends) {
   EXPECT_EQ(form.contentLength(), second->size());
   EXPECT_GT(second->size(), first);
   EXPECT_EQ(capture.count(), 0u);
-}
-
-TEST(ZELMultipartFormDataLength, BeforeAnyBuildIsTheLengthOfTheBody) {
-  auto form = builderWithRandom(42, 7);
-  form.appendPartWithFormData(Data::copy("hi"), "a");
-  form.appendPartWithFileData(Data::copy(std::string("\x01\x02\x03")), "f", "x.png", "image/png",
-                              "binary");
-  const auto length = form.contentLength();
-  EXPECT_EQ(length, form.bodyData()->size());
 }
 
 TEST(ZELMultipartFormDataLength, EmptyBuilderReportsOnEveryCallAndStaysZero) {
@@ -179,17 +161,6 @@ TEST(ZELMultipartFormDataLength, EmptyBuilderReportsOnEveryCallAndStaysZero) {
   EXPECT_EQ(capture.count(kZeroParts), 3u);
   EXPECT_EQ(capture.count(), 3u);
   EXPECT_EQ(capture.reports()[0].method, "-[ZELMultipartFormData bodyData]");
-}
-
-TEST(ZELMultipartFormDataLength, EmptiedBuilderKeepsTheEarlierLength) {
-  test::AssertionCapture capture;
-  auto form = builderWithRandom(1, 1);
-  form.appendPartWithFormData(Data::copy("v"), "n");
-  const auto length = form.bodyData()->size();
-  form.setParts({});
-  EXPECT_FALSE(form.bodyData().has_value());
-  EXPECT_EQ(form.contentLength(), length);
-  EXPECT_EQ(capture.count(kZeroParts), 1u);
 }
 
 TEST(ZELMultipartFormDataAppend, MissingArgumentsAreReportedAndLeftOut) {
@@ -260,21 +231,13 @@ TEST(ZELMultipartFormDataEscaping, LineBreaksInHeaderValuesCannotForgeHeaders) {
   form.appendPartWithFileData(Data::copy("f"), "f\n", "x\r.png\"", "image/png\r\n\r\n--evil",
                               "binary\n");
   const auto body = form.bodyData();
-  const std::string B = form.boundary();
-  EXPECT_EQ(text(body), "--" + B +
-                            "\r\n"
-                            "Content-Disposition: form-data; name=\"a%0D%0AX-Forged: 1\"\r\n"
-                            "\r\n"
-                            "v\r\n--" +
-                            B +
-                            "\r\n"
-                            "Content-Disposition: form-data; name=\"f%0A\"; "
-                            "filename=\"x%0D.png\"\"\r\n"
-                            "Content-Type: image/png%0D%0A%0D%0A--evil\r\n"
-                            "Content-Transfer-Encoding: binary%0A\r\n"
-                            "\r\n"
-                            "f\r\n--" +
-                            B + "--\r\n");
+  EXPECT_EQ(text(body),
+            framed(form, {"Content-Disposition: form-data; name=\"a%0D%0AX-Forged: 1\"\r\n"
+                          "\r\nv",
+                          "Content-Disposition: form-data; name=\"f%0A\"; "
+                          "filename=\"x%0D.png\"\"\r\n"
+                          "Content-Type: image/png%0D%0A%0D%0A--evil\r\n"
+                          "Content-Transfer-Encoding: binary%0A\r\n\r\nf"}));
   EXPECT_EQ(form.contentLength(), body->size());
   // One report for the build, however many values were affected.
   EXPECT_EQ(capture.count(kEscaped), 1u);
@@ -296,14 +259,6 @@ TEST(ZELMultipartFormDataEscaping, HeaderNamesAreEscapedToo) {
   EXPECT_NE(text(form.bodyData()).find("\r\nX-A%0D%0AX-B: 1\r\n\r\nb"), std::string::npos);
   // contentLength measured the body once and each bodyData built it once.
   EXPECT_EQ(capture.count(kEscaped), 3u);
-}
-
-TEST(ZELMultipartFormDataEscaping, CleanBodiesMakeNoReport) {
-  test::AssertionCapture capture;
-  auto form = builderWithRandom(1, 2);
-  form.appendPartWithFormData(Data::copy("line1\r\nline2"), "n");
-  EXPECT_NE(text(form.bodyData()).find("\r\n\r\nline1\r\nline2\r\n"), std::string::npos);
-  EXPECT_EQ(capture.count(), 0u);
 }
 
 }  // namespace
