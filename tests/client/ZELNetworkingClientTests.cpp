@@ -6,6 +6,7 @@
 #include <future>
 #include <thread>
 
+#include "client/ClientTestSupport.h"
 #include "support/AssertionCapture.h"
 #include "support/TestServer.h"
 #include "zel/client/URLSessionConfiguration+ZELNetworking.h"
@@ -20,13 +21,9 @@ using namespace std::chrono_literals;
 constexpr const char* kNonConformingDelegate =
     "If not nil, session.delegate must conform to ZELNetworkingSessionDelegate protocol";
 
-class StubAuthenticationProvider : public ZELNetworkingAPIAuthenticationProvider {
+class StubAuthenticationProvider : public test::SettableAuthenticationProvider {
  public:
-  std::string accessToken() override { return "token"; }
-  std::string clientID() override { return "id"; }
-  std::string clientSecret() override { return "secret"; }
-  void accessTokenInvalidWithError(const Error&, std::shared_ptr<ZELHTTPRequest>) override {}
-  void authorizationFailed() override {}
+  StubAuthenticationProvider() : SettableAuthenticationProvider("token", "id", "secret") {}
 };
 
 // The delegate interface a client looks for; routing itself is not exercised here.

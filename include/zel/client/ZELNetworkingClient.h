@@ -27,13 +27,30 @@
 #include "zel/foundation/ZELLock.h"
 #include "zel/foundation/ZELNetworkRecorder.h"
 #include "zel/futures/ZELExecutor.h"
+#include "zel/futures/ZELFuture.h"
+#include "zel/multipart/ZELMultipartFormChunk.h"
+#include "zel/multipart/ZELMultipartFormData.h"
 #include "zel/platform/Data.h"
 #include "zel/platform/HTTPHeaders.h"
+#include "zel/platform/ParameterDictionary.h"
 #include "zel/platform/URL.h"
+#include "zel/platform/URLRequest.h"
 #include "zel/transport/URLSession.h"
 #include "zel/transport/ZELNetworkingSessionDelegateProtocol.h"
 
 namespace zel {
+
+/// Returns the multipart chunks (files, raw fields) of a request body; called once per request,
+/// on a background thread.
+using ZELBodyChunksBlock =
+    std::function<std::vector<std::shared_ptr<const ZELMultipartFormChunk>>()>;
+
+/// The outcome of signing: the path to resolve (for POST and PUT it may carry the signature in a
+/// query) and the parameters to send.
+struct ZELSignedParameters {
+  std::string path;
+  ParameterDictionary parameters;
+};
 
 class ZELNetworkingClient : public ZELNetworkingClientProtocol,
                             public std::enable_shared_from_this<ZELNetworkingClient> {
@@ -122,6 +139,84 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
   [[nodiscard]] static float mapAPIClientRequestPriorityToNSURLSessionTaskPriority(
       ZELAPIClientRequestPriority priority) noexcept;
 
+  // ---- request building ------------------------------------------------------------------------
+  //
+  // Each form returns a future of the finished request, already completed unless the body is
+  // multipart (assembled on the shared background executor, finished on backgroundExecutor()).
+  // Absent, with an assertion report, when the path holds "../" or "#" or no URL can be formed.
+  // With the URL sanity check on, a non-empty path without a trailing "/" gets one (reported).
+
+  /// The client's base URL, sanity check on, default service type, no chunks, no compression.
+  [[nodiscard]] std::optional<ZELFuture<URLRequest>> requestForPath(
+      std::string_view path, ZELHTTPMethod method, const ParameterDictionary& parameters) const;
+  [[nodiscard]] std::optional<ZELFuture<URLRequest>> requestForPath(
+      std::string_view path, ZELHTTPMethod method, const ParameterDictionary& parameters,
+      ZELBodyChunksBlock bodyChunksBlock, bool compressRequestBody) const;
+  [[nodiscard]] std::optional<ZELFuture<URLRequest>> requestForPath(
+      std::string_view path, ZELHTTPMethod method, const ParameterDictionary& parameters,
+      NetworkServiceType networkServiceType, ZELBodyChunksBlock bodyChunksBlock,
+      bool compressRequestBody) const;
+  [[nodiscard]] std::optional<ZELFuture<URLRequest>> requestForPath(
+      std::string_view path, ZELHTTPMethod method, const ParameterDictionary& parameters,
+      bool urlSanityCheck, NetworkServiceType networkServiceType,
+      ZELBodyChunksBlock bodyChunksBlock, bool compressRequestBody) const;
+  /// The core form: every argument given, the base URL included.
+  [[nodiscard]] std::optional<ZELFuture<URLRequest>> requestForBaseURL(
+      const std::optional<URL>& baseURL, std::string_view path, ZELHTTPMethod method,
+      const ParameterDictionary& parameters, bool urlSanityCheck,
+      NetworkServiceType networkServiceType, ZELBodyChunksBlock bodyChunksBlock,
+      bool compressRequestBody) const;
+
+  /// The core form done entirely on the calling thread (multipart included), returning the
+  /// request itself; the body is never compressed.
+  [[nodiscard]] std::optional<URLRequest> requestPathForBaseURL(
+      const std::optional<URL>& baseURL, std::string_view path, ZELHTTPMethod method,
+      const ParameterDictionary& parameters, bool urlSanityCheck,
+      NetworkServiceType networkServiceType, const ZELBodyChunksBlock& bodyChunksBlock) const;
+  /// requestPathForBaseURL with the client's base URL, PUT, sanity check on, default type.
+  [[nodiscard]] std::optional<URLRequest> requestPutPath(
+      std::string_view path, const ParameterDictionary& parameters,
+      const ZELBodyChunksBlock& bodyChunksBlock) const;
+
+  // ---- building steps (used by the forms above; public for callers that assemble their own) ----
+
+  /// The path with a trailing "/" appended (and reported) when it is not empty and lacks one.
+  [[nodiscard]] static std::string urlSanityCheckForPath(std::string_view path);
+
+  /// Signs when the access token is empty or this is a metrics client: adds "client_id" and
+  /// "timestamp" and places the HMAC-SHA256 signature in the parameters ("oauth_signature") or,
+  /// for POST and PUT, in a query appended to the path. Otherwise returns both unchanged.
+  [[nodiscard]] ZELSignedParameters signParameters(const ParameterDictionary& parameters,
+                                                   const std::optional<URL>& baseURL,
+                                                   std::string_view URLPath, ZELHTTPMethod method,
+                                                   std::string_view accessToken) const;
+  /// The 64 hexadecimal digits of HMAC-SHA256, keyed with the client secret, over
+  /// "METHOD&encoded(URL)" followed by "&encoded(name)=encoded(value)" for each parameter in
+  /// case-insensitive name order.
+  [[nodiscard]] static std::string signatureForURL(std::string_view signedURL,
+                                                   const ParameterDictionary& signedSet,
+                                                   std::string_view clientSecret,
+                                                   ZELHTTPMethod method);
+
+  /// A new request with its method, service type, HTTP/3 hint, "X-Zelvo-AppState" and
+  /// "Authorization" (Basic for the token-refresh POST, else Bearer when there is a token).
+  [[nodiscard]] URLRequest createRequestWithURL(
+      const URL& url, ZELHTTPMethod method, NetworkServiceType networkServiceType,
+      const std::shared_ptr<ZELNetworkingAPIAuthenticationProvider>& authenticationProvider,
+      std::string_view accessToken) const;
+  /// Sets HTTPAdditionalHeaders(), then the request provider's headers for the request's URL.
+  void updateRequestWithAdditionalParameters(URLRequest& request) const;
+  /// A form body (the query text), or for a metrics client a JSON body, with its content type.
+  void addParametersToRequestWithEmptyBodyChunk(URLRequest& request,
+                                                const ParameterDictionary& parameters,
+                                                std::string_view query) const;
+  /// One form part per parameter (none for a metrics client), then the block's chunks.
+  [[nodiscard]] std::shared_ptr<ZELMultipartFormData> createMultipartFormDataWithParameters(
+      const ParameterDictionary& parameters, const ZELBodyChunksBlock& bodyChunksBlock) const;
+  /// Sets "Content-Type" to "multipart/form-data; boundary=<boundary>".
+  static void addAdditionalHeadersForRequest(URLRequest& request,
+                                             const ZELMultipartFormData& multipartFormData);
+
   // ---- response parsing (each returns an already completed future) -----------------------------
 
   /// parseAPIResponse of the envelope read from a JSON value.
@@ -152,6 +247,24 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
       std::shared_ptr<ZELNetworkRecorder> networkRecorder);
 
  private:
+  // The path resolved against the base URL, or read alone without one.
+  [[nodiscard]] static std::optional<URL> resolvePath(std::string_view path,
+                                                      const std::optional<URL>& baseURL);
+  // Steps 1-9 of building, shared by the asynchronous and the synchronous forms.
+  struct PreparedRequest {
+    URLRequest request;
+    ParameterDictionary parameters;
+    std::string query;
+  };
+  [[nodiscard]] std::optional<PreparedRequest> prepareRequest(
+      const std::optional<URL>& baseURL, std::string_view path, ZELHTTPMethod method,
+      const ParameterDictionary& parameters, bool urlSanityCheck,
+      NetworkServiceType networkServiceType) const;
+  // Sets a multipart body and its content type.
+  static void setMultipartBody(URLRequest& request, ZELMultipartFormData& multipartFormData);
+  // gzip of a body of 150 bytes or more, unless "Content-Encoding" already says gzip.
+  static void gzipRequestBody(URLRequest& request);
+
   const bool signRequestsAsMetrics_;
   const bool assumeRequestsHTTP3Capable_;
   std::weak_ptr<ZELNetworkingAPIAuthenticationProvider> authenticationProvider_;  // propertyLock_
