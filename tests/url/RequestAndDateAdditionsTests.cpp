@@ -47,11 +47,15 @@ TEST(RequestHeaders, SetEachFieldReplacingExistingOnes) {
 TEST(Timestamps, CountNanosecondsSince1970) {
   EXPECT_EQ(zel_timestamp(system_clock::time_point{1s}), 1'000'000'000);
   EXPECT_EQ(zel_timestamp(system_clock::time_point{-1s}), -1'000'000'000);
-  // Present-day dates keep every nanosecond the clock has.
+  // Present-day dates go through a double, as on the platform: the value is the double
+  // product, truncated, not the exact count.
   const system_clock::time_point date{
       std::chrono::duration_cast<system_clock::duration>(1'700'000'000'123'456'789ns)};
-  EXPECT_EQ(zel_timestamp(date),
-            std::chrono::duration_cast<std::chrono::nanoseconds>(date.time_since_epoch()).count());
+  const double seconds = std::chrono::duration<double>(date.time_since_epoch()).count();
+  EXPECT_EQ(zel_timestamp(date), static_cast<std::int64_t>(seconds * 1e9));
+  EXPECT_NEAR(static_cast<double>(zel_timestamp(date)), 1'700'000'000'123'456'789.0, 512.0);
+  // Far dates saturate instead of overflowing.
+  EXPECT_EQ(zel_timestamp(system_clock::time_point::max()), INT64_MAX);
 
   const auto before = zel_timestamp(system_clock::now());
   const auto now = zel_currentTimestamp();
