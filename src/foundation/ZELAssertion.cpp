@@ -30,26 +30,25 @@ std::string_view lastPathComponent(std::string_view path) {
 }
 
 void report(std::string_view message, std::string_view method, bool inClassMethod,
-            const std::source_location& location) {
+            const ZELSourceLocation& location) {
   if (!ZELFoundationDevLogger::isFoundationAssertsLoggingEnabled()) return;
-  const std::string filePath = location.file_name();
+  const std::string filePath = location.fileName;
   auto fileID = [filePath, inClassMethod] {
     return inClassMethod ? ZELFileIDForClassMethodAtPath(filePath) : ZELFileIDForFilePath(filePath);
   };
   ZELFoundationDevLogger::sharedInstance().remote()->logErrorWithMessage(
-      std::string(message), true, 1, std::string(method), fileID,
-      static_cast<std::uint32_t>(location.line()), filePath);
+      std::string(message), true, 1, std::string(method), fileID, location.line, filePath);
 }
 
 }  // namespace
 
 void ZELAssertionFailure(std::string_view message, std::string_view method,
-                         std::source_location location) {
+                         ZELSourceLocation location) {
   report(message, method, true, location);
 }
 
-void ZELCAssertionFailure(std::string_view message, std::source_location location) {
-  report(message, location.function_name(), false, location);
+void ZELCAssertionFailure(std::string_view message, ZELSourceLocation location) {
+  report(message, location.functionName, false, location);
 }
 
 std::string ZELModuleNameForFilePath(std::string_view filePath) {
