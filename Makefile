@@ -5,7 +5,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 
-.PHONY: all bootstrap configure build test test-asan test-tsan bench clean
+.PHONY: all bootstrap configure build test test-asan test-tsan test-fuzz bench clean
 
 all: build
 
@@ -31,9 +31,16 @@ test-tsan:
 	$(MAKE) test BUILD_DIR=build-tsan CMAKE_FLAGS="-DZEL_SANITIZE=thread -DZEL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug" \
 	  CTEST_FLAGS="-L 'futures|foundation|transport|client'"
 
+# The libFuzzer targets (URL decoding, query strings, URL normalization), each for a bounded time.
+test-fuzz:
+	$(MAKE) test BUILD_DIR=build-fuzz \
+	  CMAKE_FLAGS="-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZEL_BUILD_FUZZERS=ON \
+	    -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCHMARKS=OFF -DBUILD_SHARED_LIBS=OFF" \
+	  CTEST_FLAGS="-L fuzz"
+
 bench: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target zel_micro_bench zel_load
 	$(BUILD_DIR)/bench/zel_micro_bench
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
