@@ -30,6 +30,7 @@ std::string ParameterValue::description() const {
     std::string operator()(std::nullptr_t) const { return "<null>"; }
     std::string operator()(const std::string& text) const { return text; }
     std::string operator()(std::int64_t number) const { return std::to_string(number); }
+    std::string operator()(std::uint64_t number) const { return std::to_string(number); }
     std::string operator()(double number) const { return doubleDescription(number); }
     std::string operator()(bool flag) const { return flag ? "1" : "0"; }
     std::string operator()(const Data& bytes) const { return bytesDescription(bytes); }
@@ -47,6 +48,9 @@ std::optional<boost::json::value> ParameterValue::jsonValue() const {
       return boost::json::value(text);
     }
     std::optional<boost::json::value> operator()(std::int64_t number) const {
+      return boost::json::value(number);
+    }
+    std::optional<boost::json::value> operator()(std::uint64_t number) const {
       return boost::json::value(number);
     }
     std::optional<boost::json::value> operator()(double number) const {

@@ -23,11 +23,20 @@ TEST(ParameterDictionaryTests, ValuesAreSentByTheirTextualDescription) {
             R"({"k":[1,"x"]})");
 }
 
-TEST(ParameterDictionaryTests, StringLiteralsStayStringsAndCharactersAreNotNumbers) {
-  // A literal must not decay to a boolean.
+enum PlainEnum { kPlain = 3 };
+
+TEST(ParameterDictionaryTests, OnlyRealBooleansAndIntegersBecomeNumbers) {
+  // A literal must not decay to a boolean; pointers, characters and plain enums are refused
+  // at compile time rather than sent as "1".
   ParameterValue literal("yes");
   ASSERT_NE(literal.string(), nullptr);
   EXPECT_EQ(*literal.string(), "yes");
+  static_assert(!std::is_constructible_v<ParameterValue, char>);
+  static_assert(!std::is_constructible_v<ParameterValue, const char8_t*>);
+  static_assert(!std::is_constructible_v<ParameterValue, const std::string*>);
+  static_assert(!std::is_constructible_v<ParameterValue, PlainEnum>);
+  EXPECT_EQ(ParameterValue(UINT64_MAX).description(), "18446744073709551615");
+  EXPECT_EQ(ParameterValue(std::uint64_t{7}), ParameterValue(7));
 }
 
 TEST(ParameterDictionaryTests, KeepsInsertionOrderAndReplacesInPlace) {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -31,18 +32,24 @@ namespace zel {
 
 class ParameterValue {
  public:
-  using Storage = std::variant<std::nullptr_t, std::string, std::int64_t, double, bool, Data,
-                               boost::json::value>;
+  using Storage = std::variant<std::nullptr_t, std::string, std::int64_t, std::uint64_t, double,
+                               bool, Data, boost::json::value>;
 
   ParameterValue() noexcept : storage_(nullptr) {}
   ParameterValue(std::nullptr_t) noexcept : storage_(nullptr) {}
   ParameterValue(const char* text) : storage_(std::string(text ? text : "")) {}
   ParameterValue(std::string text) : storage_(std::move(text)) {}
   ParameterValue(std::string_view text) : storage_(std::string(text)) {}
-  ParameterValue(bool flag) noexcept : storage_(flag) {}
+  /// Only a real bool: pointers and plain enumerations do not turn into one.
+  template <class B>
+  requires std::same_as<B, bool> ParameterValue(B flag)
+  noexcept : storage_(flag) {}
+  /// Integers in decimal; characters are text and must be given as strings.
   template <std::integral I>
-  requires(!std::same_as<I, bool> && !std::same_as<I, char>) ParameterValue(I number)
-  noexcept : storage_(static_cast<std::int64_t>(number)) {}
+  requires(!std::same_as<I, bool> && !std::same_as<I, char> && !std::same_as<I, wchar_t> &&
+           !std::same_as<I, char8_t> && !std::same_as<I, char16_t> && !std::same_as<I, char32_t>)
+      ParameterValue(I number)
+  noexcept : storage_(storedInteger(number)) {}
   template <std::floating_point F>
   ParameterValue(F number) noexcept : storage_(static_cast<double>(number)) {}
   ParameterValue(Data bytes) noexcept : storage_(std::move(bytes)) {}
@@ -72,6 +79,15 @@ class ParameterValue {
   friend bool operator==(const ParameterValue&, const ParameterValue&) = default;
 
  private:
+  // Signed unless the value only fits unsigned.
+  template <class I>
+  static Storage storedInteger(I number) noexcept {
+    if constexpr (std::is_unsigned_v<I>) {
+      if (number > static_cast<std::uint64_t>(INT64_MAX)) return static_cast<std::uint64_t>(number);
+    }
+    return static_cast<std::int64_t>(number);
+  }
+
   Storage storage_;
 };
 
