@@ -105,8 +105,8 @@ std::optional<ZELFuture<URLRequest>> ZELNetworkingClient::requestForBaseURL(
     const ParameterDictionary& parameters, bool urlSanityCheck,
     NetworkServiceType networkServiceType, ZELBodyChunksBlock bodyChunksBlock,
     bool compressRequestBody) const {
-  auto prepared =
-      prepareRequest(baseURL, path, method, parameters, urlSanityCheck, networkServiceType);
+  auto prepared = prepareRequest(baseURL, path, method, parameters, urlSanityCheck,
+                                 networkServiceType, kBuildMethod);
   if (!prepared) return std::nullopt;
 
   if (!isBodyMethod(method)) return ZELFuture<URLRequest>::withValue(std::move(prepared->request));
@@ -131,7 +131,7 @@ std::optional<ZELFuture<URLRequest>> ZELNetworkingClient::requestForBaseURL(
   return ZELFutureMap::map(multipart, finisher,
                            [request = std::move(prepared->request), compressRequestBody](
                                const std::shared_ptr<ZELMultipartFormData>& form) mutable {
-                             setMultipartBody(request, *form);
+                             setMultipartBody(request, *form, kBuildMethod);
                              if (compressRequestBody) gzipRequestBody(request);
                              return std::move(request);
                            });
@@ -141,13 +141,13 @@ std::optional<URLRequest> ZELNetworkingClient::requestPathForBaseURL(
     const std::optional<URL>& baseURL, std::string_view path, ZELHTTPMethod method,
     const ParameterDictionary& parameters, bool urlSanityCheck,
     NetworkServiceType networkServiceType, const ZELBodyChunksBlock& bodyChunksBlock) const {
-  auto prepared =
-      prepareRequest(baseURL, path, method, parameters, urlSanityCheck, networkServiceType);
+  auto prepared = prepareRequest(baseURL, path, method, parameters, urlSanityCheck,
+                                 networkServiceType, kSyncBuildMethod);
   if (!prepared) return std::nullopt;
   if (isBodyMethod(method)) {
     if (bodyChunksBlock) {
       auto form = createMultipartFormDataWithParameters(prepared->parameters, bodyChunksBlock);
-      setMultipartBody(prepared->request, *form);
+      setMultipartBody(prepared->request, *form, kSyncBuildMethod);
     } else {
       addParametersToRequestWithEmptyBodyChunk(prepared->request, prepared->parameters,
                                                prepared->query);
@@ -168,12 +168,12 @@ std::optional<URLRequest> ZELNetworkingClient::requestPutPath(
 std::optional<ZELNetworkingClient::PreparedRequest> ZELNetworkingClient::prepareRequest(
     const std::optional<URL>& baseURL, std::string_view path, ZELHTTPMethod method,
     const ParameterDictionary& parameters, bool urlSanityCheck,
-    NetworkServiceType networkServiceType) const {
+    NetworkServiceType networkServiceType, std::string_view reportingMethod) const {
   const std::string checkedPath = urlSanityCheck ? urlSanityCheckForPath(path) : std::string(path);
   if (!checkedPath.empty() && (checkedPath.find("../") != std::string::npos ||
                                checkedPath.find('#') != std::string::npos)) {
     ZELAssertionFailure("URL should not contain ../ since this could be malicious. " + checkedPath,
-                        kBuildMethod);
+                        reportingMethod);
     return std::nullopt;
   }
 
@@ -185,7 +185,7 @@ std::optional<ZELNetworkingClient::PreparedRequest> ZELNetworkingClient::prepare
   const auto url = resolvePath(signedParameters.path, baseURL);
   if (!url) {
     ZELAssertionFailure("Invalid url created by appending path: " + signedParameters.path,
-                        kBuildMethod);
+                        reportingMethod);
     return std::nullopt;
   }
 
@@ -288,10 +288,11 @@ void ZELNetworkingClient::addAdditionalHeadersForRequest(
 }
 
 void ZELNetworkingClient::setMultipartBody(URLRequest& request,
-                                           ZELMultipartFormData& multipartFormData) {
+                                           ZELMultipartFormData& multipartFormData,
+                                           std::string_view reportingMethod) {
   request.setHTTPBody(multipartFormData.bodyData());
   if (multipartFormData.boundary().empty()) {
-    ZELAssertionFailure("Boundary must be nonnull", kSyncBuildMethod);
+    ZELAssertionFailure("Boundary must be nonnull", reportingMethod);
   }
   addAdditionalHeadersForRequest(request, multipartFormData);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "../url/PercentEncoding.h"
 #include "zel/client/ZELNetworkingClient.h"
 #include "zel/foundation/ZELDataAdditions.h"
 #include "zel/url/NSString+ZELNetworkingAdditions.h"

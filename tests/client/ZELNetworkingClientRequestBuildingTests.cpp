@@ -56,6 +56,16 @@ ZELBodyChunksBlock fileChunk(std::string bytes) {
   };
 }
 
+// Counts the work it is given and runs it on the shared pool.
+class CountingExecutor : public ZELExecutor {
+ public:
+  void execute(Work work) override {
+    ++count;
+    ZELExecutor::background()->execute(std::move(work));
+  }
+  std::atomic<int> count{0};
+};
+
 class RequestBuildingTests : public ::testing::Test {
  protected:
   std::shared_ptr<ZELNetworkingClient> makeClient(bool metrics = false, HTTPHeaders headers = {}) {
@@ -226,18 +236,19 @@ TEST_F(RequestBuildingTests, MultipartIsAssembledOffTheCallerAndGzippedFrom150By
 
 TEST_F(RequestBuildingTests, MultipartPartsFollowTheClientKind) {
   const auto caller = std::this_thread::get_id();
-  std::promise<std::thread::id> ranOn;
-  ZELBodyChunksBlock block = [&] {
-    ranOn.set_value(std::this_thread::get_id());
+  auto ranOn = std::make_shared<std::promise<std::thread::id>>();
+  ZELBodyChunksBlock block = [ranOn] {
+    ranOn->set_value(std::this_thread::get_id());
     return fileChunk("F")();
   };
   auto ordinary = makeClient();
-  auto finisher = std::make_shared<ZELSerialQueue>("finisher");
+  auto finisher = std::make_shared<CountingExecutor>();
   ordinary->setBackgroundExecutor(finisher);
   const auto request = built(ordinary->requestForPath(
       "u/", ZELHTTPMethod::PUT,
       {{"a", 1}, {"z", nullptr}, {"raw", Data::copy(std::string_view("\x01"))}}, block, false));
-  EXPECT_NE(ranOn.get_future().get(), caller);
+  EXPECT_NE(ranOn->get_future().get(), caller);
+  EXPECT_EQ(finisher->count, 1);  // the body is finished on the client's executor
   const std::string body = bodyOf(request);
   EXPECT_NE(body.find("name=\"a\"\r\n\r\n1\r\n"), std::string::npos);
   EXPECT_NE(body.find("name=\"z\"\r\n\r\n\r\n"), std::string::npos);
@@ -262,6 +273,79 @@ TEST_F(RequestBuildingTests, SynchronousPutBuildsTheMultipartBodyInPlace) {
   EXPECT_GT(request->httpBody()->size(), 500u);
 }
 
+TEST_F(RequestBuildingTests, ReleasedFinisherFallsBackToTheSharedExecutor) {
+  auto client = makeClient();
+  client->setBackgroundExecutor(std::make_shared<CountingExecutor>());  // nobody keeps it
+  const auto request =
+      built(client->requestForPath("u/", ZELHTTPMethod::POST, {}, fileChunk("x"), false));
+  EXPECT_EQ(header(request, "Content-Type").rfind("multipart/form-data", 0), 0u);
+}
+
+TEST_F(RequestBuildingTests, FormBodiesAreNeverCompressed) {
+  const std::string big(400, 'v');
+  const auto request =
+      built(makeClient()->requestForPath("u/", ZELHTTPMethod::POST, {{"big", big}}, nullptr, true));
+  EXPECT_EQ(bodyOf(request), "big=" + big);
+  EXPECT_FALSE(request.valueForHTTPHeaderField("Content-Encoding").has_value());
+}
+
+TEST_F(RequestBuildingTests, MetricsJsonBodyLeavesOutBytesWithAReport) {
+  const auto request = built(makeClient(true)->requestForPath(
+      "m/", ZELHTTPMethod::PATCH, {{"n", 1}, {"blob", Data::copy(std::string_view("b"))}}));
+  const auto body = boost::json::parse(bodyOf(request)).as_object();
+  EXPECT_FALSE(body.contains("blob"));
+  EXPECT_EQ(body.at("n"), 1);
+  EXPECT_EQ(capture.count("A JSON body cannot carry the bytes of parameter blob"), 1u);
+}
+
+TEST_F(RequestBuildingTests, ServiceTypeHintsAndMissingHeaders) {
+  auto client = ZELNetworkingClient::initWithBaseURL(URL::URLWithString(kBase), auth, nullptr,
+                                                     session, false, false, {}, nullptr);
+  auth->token_.clear();
+  const auto request = built(client->requestForPath("s/", ZELHTTPMethod::GET, {},
+                                                    NetworkServiceType::Video, nullptr, false));
+  EXPECT_EQ(request.networkServiceType(), NetworkServiceType::Video);
+  EXPECT_FALSE(request.assumesHTTP3Capable());
+  // No token and no refresh: no authorization; no request provider: no app state.
+  EXPECT_FALSE(request.valueForHTTPHeaderField("Authorization").has_value());
+  EXPECT_FALSE(request.valueForHTTPHeaderField("X-Zelvo-AppState").has_value());
+
+  requestProvider->state = "";  // present but empty is sent as it is
+  EXPECT_EQ(
+      header(built(makeClient()->requestForPath("s/", ZELHTTPMethod::GET, {})), "X-Zelvo-AppState"),
+      "");
+}
+
+TEST_F(RequestBuildingTests, SignedPatchCarriesTheSignatureInItsForm) {
+  auth->token_.clear();
+  const auto request = built(makeClient()->requestForPath("s/", ZELHTTPMethod::PATCH, {{"a", 1}}));
+  const auto form = zel_parametersFromQueryString(bodyOf(request));
+  ASSERT_TRUE(form.has_value());
+  EXPECT_EQ(form->at("a"), "1");
+  EXPECT_EQ(form->at("client_id"), "app");
+  EXPECT_EQ(form->at("oauth_signature").size(), 64u);
+  EXPECT_EQ(urlOf(request), "https://api.zelvo.test/v3/s/");
+}
+
+TEST_F(RequestBuildingTests, ExplicitBaseURLWithoutSanityCheck) {
+  auto client = makeClient();
+  const auto request = built(client->requestForBaseURL(
+      URL::URLWithString("https://cdn.test/x/"), "users/me", ZELHTTPMethod::GET, {}, false,
+      NetworkServiceType::Default, nullptr, false));
+  EXPECT_EQ(urlOf(request), "https://cdn.test/x/users/me?");
+  EXPECT_EQ(capture.count(), 0u);
+}
+
+TEST_F(RequestBuildingTests, SynchronousFormRunsTheChunksBlockOnTheCaller) {
+  std::thread::id ranOn;
+  const auto request = makeClient()->requestPutPath("u/", {}, [&ranOn] {
+    ranOn = std::this_thread::get_id();
+    return formChunk("x")();
+  });
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+  EXPECT_TRUE(request.has_value());
+}
+
 // The built requests as a server receives them.
 TEST_F(RequestBuildingTests, SignedAndGzippedRequestsReachTheServerIntact) {
   test::TestServer server;
@@ -270,9 +354,10 @@ TEST_F(RequestBuildingTests, SignedAndGzippedRequestsReachTheServerIntact) {
   auto client = ZELNetworkingClient::initWithBaseURL(URL::URLWithString(server.url("/v3/")), auth,
                                                      nullptr, session, false, false, {}, nullptr);
   auto send = [&](const URLRequest& request) {
-    std::promise<void> done;
-    session->dataTaskWithRequest(request, [&](auto, auto, auto) { done.set_value(); })->resume();
-    done.get_future().wait();
+    auto done = std::make_shared<std::promise<void>>();
+    session->dataTaskWithRequest(request, [done](auto, auto, auto) { done->set_value(); })
+        ->resume();
+    ASSERT_EQ(done->get_future().wait_for(5s), std::future_status::ready);
   };
   send(built(client->requestForPath("items/", ZELHTTPMethod::GET, {{"q", "a&b"}})));
   send(built(client->requestForPath("items/", ZELHTTPMethod::POST, {{"q", "a&b"}},

@@ -40,11 +40,6 @@
 
 namespace zel {
 
-/// Returns the multipart chunks (files, raw fields) of a request body; called once per request,
-/// on a background thread.
-using ZELBodyChunksBlock =
-    std::function<std::vector<std::shared_ptr<const ZELMultipartFormChunk>>()>;
-
 /// The outcome of signing: the path to resolve (for POST and PUT it may carry the signature in a
 /// query) and the parameters to send.
 struct ZELSignedParameters {
@@ -176,7 +171,7 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
   /// requestPathForBaseURL with the client's base URL, PUT, sanity check on, default type.
   [[nodiscard]] std::optional<URLRequest> requestPutPath(
       std::string_view path, const ParameterDictionary& parameters,
-      const ZELBodyChunksBlock& bodyChunksBlock) const;
+      const ZELBodyChunksBlock& bodyChunksBlock) const override;
 
   // ---- building steps (used by the forms above; public for callers that assemble their own) ----
 
@@ -235,7 +230,10 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
       std::shared_ptr<ZELAPIResponse> response) const;
 
  private:
-  struct ConstructionKey {};
+  // Only the factory can name it: {} cannot stand in for it.
+  struct ConstructionKey {
+    explicit ConstructionKey() = default;
+  };
 
  public:
   ZELNetworkingClient(
@@ -256,12 +254,14 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
     ParameterDictionary parameters;
     std::string query;
   };
+  // Reports name reportingMethod, the public form the caller used.
   [[nodiscard]] std::optional<PreparedRequest> prepareRequest(
       const std::optional<URL>& baseURL, std::string_view path, ZELHTTPMethod method,
       const ParameterDictionary& parameters, bool urlSanityCheck,
-      NetworkServiceType networkServiceType) const;
+      NetworkServiceType networkServiceType, std::string_view reportingMethod) const;
   // Sets a multipart body and its content type.
-  static void setMultipartBody(URLRequest& request, ZELMultipartFormData& multipartFormData);
+  static void setMultipartBody(URLRequest& request, ZELMultipartFormData& multipartFormData,
+                               std::string_view reportingMethod);
   // gzip of a body of 150 bytes or more, unless "Content-Encoding" already says gzip.
   static void gzipRequestBody(URLRequest& request);
 

@@ -51,7 +51,10 @@ class ZELNetworkRecorder : public std::enable_shared_from_this<ZELNetworkRecorde
   void setOnInsert(std::function<void(const ZELRecordedHTTPTransaction&)> observer);
 
  private:
-  struct ConstructionKey {};
+  // Only the factory can name it: {} cannot stand in for it.
+  struct ConstructionKey {
+    explicit ConstructionKey() = default;
+  };
 
  public:
   ZELNetworkRecorder(ConstructionKey, std::size_t capacity);

@@ -74,7 +74,10 @@ class URLSession {
   void invalidateAndCancel();
 
  private:
-  struct ConstructionKey {};
+  // Only the factory can name it: {} cannot stand in for it.
+  struct ConstructionKey {
+    explicit ConstructionKey() = default;
+  };
 
  public:
   URLSession(ConstructionKey, std::shared_ptr<detail::SessionCore> core);
