@@ -1,5 +1,6 @@
 #include "zel/platform/Json.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -42,8 +43,113 @@ Result<boost::json::value> jsonObjectWithData(const Data& data, JSONReadingOptio
   return jsonObjectWithData(data.stringView(), options);
 }
 
+namespace {
+
+void writeString(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.push_back('"');
+  for (const char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          out += "\\u00";
+          out.push_back(kHex[(c >> 4) & 0xF]);
+          out.push_back(kHex[c & 0xF]);
+        } else {
+          out.push_back(c);
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+template <class Number>
+void writeNumber(std::string& out, Number number) {
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, number);
+  out.append(buffer, ec == std::errc() ? end : buffer);
+}
+
+void write(std::string& out, const boost::json::value& value) {
+  switch (value.kind()) {
+    case boost::json::kind::null:
+      out += "null";
+      break;
+    case boost::json::kind::bool_:
+      out += value.get_bool() ? "true" : "false";
+      break;
+    case boost::json::kind::int64:
+      writeNumber(out, value.get_int64());
+      break;
+    case boost::json::kind::uint64:
+      writeNumber(out, value.get_uint64());
+      break;
+    case boost::json::kind::double_:
+      // Shortest text that reads back as the same double ("1.5", "2", "0.1"); JSON has no
+      // infinities or NaN, so those are written as null.
+      if (std::isfinite(value.get_double())) {
+        writeNumber(out, value.get_double());
+      } else {
+        out += "null";
+      }
+      break;
+    case boost::json::kind::string:
+      writeString(out, value.get_string());
+      break;
+    case boost::json::kind::array: {
+      out.push_back('[');
+      bool first = true;
+      for (const auto& element : value.get_array()) {
+        if (!first) out.push_back(',');
+        first = false;
+        write(out, element);
+      }
+      out.push_back(']');
+      break;
+    }
+    case boost::json::kind::object: {
+      out.push_back('{');
+      bool first = true;
+      for (const auto& member : value.get_object()) {
+        if (!first) out.push_back(',');
+        first = false;
+        writeString(out, member.key());
+        out.push_back(':');
+        write(out, member.value());
+      }
+      out.push_back('}');
+      break;
+    }
+  }
+}
+
+}  // namespace
+
 std::string jsonString(const boost::json::value& value) {
-  return boost::json::serialize(value);
+  std::string out;
+  write(out, value);
+  return out;
 }
 
 Data jsonData(const boost::json::value& value) {

@@ -77,5 +77,16 @@ TEST(Json, WritesCompactTextThatReadsBack) {
   EXPECT_EQ(jsonObjectWithData(jsonData(value)).value(), value);
 }
 
+TEST(Json, WritesNumbersAndControlCharactersPlainly) {
+  // Doubles in their shortest form (not "1.5E0"), big unsigned values exactly, no NaN.
+  boost::json::value numbers = {
+      1.5, 2.0, 0.1, -0.0, 1e21, UINT64_MAX, INT64_MIN, std::numeric_limits<double>::quiet_NaN()};
+  EXPECT_EQ(jsonString(numbers),
+            "[1.5,2,0.1,-0,1e+21,18446744073709551615,-9223372036854775808,null]");
+  const boost::json::value text(std::string_view("a\n\x01\\/\xC3\xA9", 7));
+  EXPECT_EQ(jsonString(text), "\"a\\n\\u0001\\\\/\xC3\xA9\"");
+  EXPECT_EQ(jsonObjectWithData("[" + jsonString(text) + "]").value().at(0), text);
+}
+
 }  // namespace
 }  // namespace zel
