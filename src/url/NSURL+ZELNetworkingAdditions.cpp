@@ -14,6 +14,24 @@ bool isASCII(std::string_view text) noexcept {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Percent-encodes text with the query-allowed set, except that a "%" starting an escape the
+// caller already wrote stays: encoding it again would turn that escape into literal text.
+std::string encodedKeepingEscapes(std::string_view text) {
+  std::string out;
+  std::size_t written = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%' || i + 2 >= text.size() || detail::hexDigitValue(text[i + 1]) < 0 ||
+        detail::hexDigitValue(text[i + 2]) < 0) {
+      continue;
+    }
+    detail::appendPercentEncoded(out, text.substr(written, i - written), detail::kURLQueryAllowed);
+    out.push_back('%');
+    written = i + 1;
+  }
+  detail::appendPercentEncoded(out, text.substr(written), detail::kURLQueryAllowed);
+  return out;
+}
+
 }  // namespace
 
 std::optional<std::string> domain(const URL& url) {
@@ -35,12 +53,7 @@ std::optional<URL> URLWithScheme(std::string_view scheme, std::string_view host,
   if (!path.empty() && !path.ends_with('/')) text.push_back('/');
   if (!query.empty()) text.append("?").append(query);
 
-  if (!isASCII(text)) {
-    // "%" is kept: it can only start an escape the caller already wrote, which encoding again
-    // would change into a literal "%".
-    static constexpr URLCharacterSet kAllowed = detail::kURLQueryAllowed.adding("%");
-    text = detail::percentEncoded(text, kAllowed);
-  }
+  if (!isASCII(text)) text = encodedKeepingEscapes(text);
   return URL::URLWithString(text);
 }
 

@@ -38,6 +38,9 @@ TEST(URLFromParts, NonASCIITextIsEncodedAsAWholeKeepingWrittenEscapes) {
   EXPECT_EQ(text(URLWithScheme("https", "h\xC3\xA9", "a b", "q=\xC3\xA9&r=[1]")),
             "https://h%C3%A9/a%20b/?q=%C3%A9&r=%5B1%5D");
   EXPECT_EQ(text(URLWithScheme("https", "h", "\xC3\xA9", "q=a%26b")), "https://h/%C3%A9/?q=a%26b");
+  // A "%" that starts no escape is a literal one.
+  EXPECT_EQ(text(URLWithScheme("https", "h", "50%\xC3\xA9", "q=%4")),
+            "https://h/50%25%C3%A9/?q=%254");
 }
 
 TEST(SystemURLs, PhoneNumberAndEmail) {

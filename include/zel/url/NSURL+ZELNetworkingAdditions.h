@@ -27,9 +27,9 @@ inline constexpr const char* kZelvoReferrerURL = "http://www.zelvo.com";
 /// (an empty path is "/"); it is not encoded. A non-empty query follows "?" as given.
 ///
 /// Text made only of ASCII characters is parsed as built. Text holding other characters is
-/// first percent-encoded as a whole, keeping letters, digits, !$&'()*+,-./:;=?@_~ and "%"
-/// (escapes already written stay as they are). Absent when the scheme or host is empty or the
-/// text is not a valid URL.
+/// first percent-encoded as a whole, keeping letters, digits and !$&'()*+,-./:;=?@_~; a "%"
+/// that starts an escape already written ("%" and two hexadecimal digits) stays, any other
+/// becomes "%25". Absent when the scheme or host is empty or the text is not a valid URL.
 [[nodiscard]] std::optional<URL> URLWithScheme(std::string_view scheme, std::string_view host,
                                                std::string_view path = {},
                                                std::string_view query = {});
