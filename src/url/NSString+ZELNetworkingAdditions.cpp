@@ -127,6 +127,9 @@ std::optional<URLQueryParameters> zel_parametersFromQueryString(std::string_view
   if (query.empty()) return std::nullopt;
 
   URLQueryParameters parameters;
+  // The report carries the whole query, so one per query says it all; one per bad name would
+  // make a long hostile query cost time and log space quadratic in its length.
+  bool reportedInvalidKey = false;
   std::size_t start = 0;
   for (;;) {
     const auto ampersand = query.find('&', start);
@@ -135,9 +138,12 @@ std::optional<URLQueryParameters> zel_parametersFromQueryString(std::string_view
     const auto equals = item.find('=');
     auto name = zel_urlDecodedString(item.substr(0, equals));
     if (!name) {
-      std::string message = "We tried to parse a query string with an invalid key: ";
-      message.append(query);
-      ZELAssertionFailure(message, methodText("zel_parametersFromQueryString"));
+      if (!reportedInvalidKey) {
+        reportedInvalidKey = true;
+        std::string message = "We tried to parse a query string with an invalid key: ";
+        message.append(query);
+        ZELAssertionFailure(message, methodText("zel_parametersFromQueryString"));
+      }
     } else if (equals != std::string_view::npos) {
       if (auto value = zel_urlDecodedString(item.substr(equals + 1))) {
         parameters.insert_or_assign(std::move(*name), std::move(*value));

@@ -47,9 +47,9 @@ using URLQueryParameters = std::map<std::string, std::string, std::less<>>;
 /// The text after the first "?" is parsed when that "?" is not the last character and no "="
 /// comes before it; otherwise the whole text is ("a=1?b=2" gives {a: "1?b=2"}). Items are
 /// separated by "&" and split at their first "="; names and values are percent-decoded.
-/// Skipped: items without "=" and items whose value does not decode; an item whose name does
-/// not decode is skipped with the report "We tried to parse a query string with an invalid
-/// key: <query text>". The last of repeated names wins; empty names and values are kept.
+/// Skipped: items without "=" and items whose value does not decode; items whose name does not
+/// decode are skipped with one report per call, "We tried to parse a query string with an
+/// invalid key: <query text>". The last of repeated names wins; empty names and values are kept.
 ///
 /// Absent for an empty query text; otherwise a map, possibly empty ("x" gives {}).
 [[nodiscard]] std::optional<URLQueryParameters> zel_parametersFromQueryString(
