@@ -198,9 +198,9 @@ std::optional<std::string> validatedURLString(std::string_view text) {
   std::string result;
   result.reserve(text.size() + 11);
   if (!hasScheme) result.append("http://");
-  // A bracketed IP literal is complete as it is.
+  // Only text without any "." is completed; a bracketed IP literal is complete as it is.
   const bool needsSuffix =
-      !host.empty() && !host.starts_with('[') && host.find('.') == std::string_view::npos;
+      text.find('.') == std::string_view::npos && !host.empty() && !host.starts_with('[');
   if (needsSuffix) {
     result.append(text.substr(0, hostStart + hostLength))
         .append(".com")

@@ -100,7 +100,10 @@ TEST(URLStringCompletion, AddsSchemeAndDomainSuffix) {
 }
 
 TEST(URLStringCompletion, SuffixGoesOnTheHostAndAPortIsNoScheme) {
-  EXPECT_EQ(validatedURLString("example/a.b"), "http://example.com/a.b");
+  EXPECT_EQ(validatedURLString("example/a"), "http://example.com/a");
+  // Any "." in the text, even outside the host, means nothing is added.
+  EXPECT_EQ(validatedURLString("example/a.b"), "http://example/a.b");
+  EXPECT_EQ(validatedURLString("https://example/a.b"), "https://example/a.b");
   EXPECT_EQ(validatedURLString("localhost:8080"), "http://localhost.com:8080");
   EXPECT_EQ(validatedURLString("example.org:8080/x"), "http://example.org:8080/x");
   EXPECT_EQ(validatedURLString("https://u@example:444/p"), "https://u@example.com:444/p");

@@ -63,11 +63,12 @@ using URLQueryParameters = std::map<std::string, std::string, std::less<>>;
 [[nodiscard]] std::string stringByAppendingURLPathComponent(std::string_view self,
                                                             std::string_view other);
 
-/// Completes a web address typed by a person into a URL string: a host name without "." gets
-/// ".com", and text without a scheme gets "http://". "zelvo" → "http://zelvo.com",
-/// "zelvo.org/a" → "http://zelvo.org/a", "localhost:8080/a" → "http://localhost.com:8080/a",
-/// "https://zelvo.org" unchanged. A "name:digits" prefix is a host and port, not a scheme.
-/// Text after a scheme without "//" ("mailto:…") has no host and is left as it is.
+/// Completes a web address typed by a person into a URL string: text without any "." gets
+/// ".com" after its host, and text without a scheme gets "http://". "zelvo" →
+/// "http://zelvo.com", "localhost:8080/a" → "http://localhost.com:8080/a", "zelvo/a.b" →
+/// "http://zelvo/a.b", "https://zelvo.org" unchanged. A "name:digits" prefix is a host and
+/// port, not a scheme. Text after a scheme without "//" ("mailto:…") has no host and is left
+/// as it is.
 /// Absent for empty text; no other check is made, so the result may still not parse as a URL.
 [[nodiscard]] std::optional<std::string> validatedURLString(std::string_view text);
 
