@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include <boost/json/object.hpp>
-
 #include "zel/foundation/ZELDataAdditions.h"
 #include "zel/platform/Json.h"
 
@@ -94,17 +92,6 @@ const ParameterValue* ParameterDictionary::find(std::string_view name) const noe
   const auto found = std::find_if(entries_.begin(), entries_.end(),
                                   [&](const Entry& entry) { return entry.first == name; });
   return found == entries_.end() ? nullptr : &found->second;
-}
-
-std::optional<boost::json::object> ParameterDictionary::jsonObject() const {
-  boost::json::object object;
-  object.reserve(entries_.size());
-  for (const auto& [name, value] : entries_) {
-    auto json = value.jsonValue();
-    if (!json) return std::nullopt;
-    object.insert_or_assign(name, std::move(*json));
-  }
-  return object;
 }
 
 }  // namespace zel

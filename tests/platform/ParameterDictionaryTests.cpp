@@ -53,14 +53,12 @@ TEST(ParameterDictionaryTests, KeepsInsertionOrderAndReplacesInPlace) {
   EXPECT_EQ(params.find("a")->description(), "y");
 }
 
-TEST(ParameterDictionaryTests, JsonObjectKeepsTypesAndRefusesBytes) {
-  ParameterDictionary params{{"s", "t"}, {"n", 5}, {"f", false}, {"z", nullptr}};
-  const auto object = params.jsonObject();
-  ASSERT_TRUE(object.has_value());
-  EXPECT_EQ(boost::json::value(*object),
-            boost::json::parse(R"({"s":"t","n":5,"f":false,"z":null})"));
-  params.set("blob", Data::copy(std::string_view("x")));
-  EXPECT_FALSE(params.jsonObject().has_value());
+TEST(ParameterDictionaryTests, JsonValuesKeepTheirTypesAndBytesHaveNone) {
+  EXPECT_EQ(ParameterValue(5).jsonValue(), boost::json::value(5));
+  EXPECT_EQ(ParameterValue(false).jsonValue(), boost::json::value(false));
+  EXPECT_EQ(ParameterValue(nullptr).jsonValue(), boost::json::value(nullptr));
+  EXPECT_EQ(ParameterValue("t").jsonValue(), boost::json::value("t"));
+  EXPECT_FALSE(ParameterValue(Data::copy(std::string_view("x"))).jsonValue().has_value());
 }
 
 }  // namespace

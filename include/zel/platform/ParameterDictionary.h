@@ -23,7 +23,6 @@
 #include <variant>
 #include <vector>
 
-#include <boost/json/object.hpp>
 #include <boost/json/value.hpp>
 
 #include "zel/platform/Data.h"
@@ -114,9 +113,6 @@ class ParameterDictionary {
   void reserve(std::size_t count) { entries_.reserve(count); }
   [[nodiscard]] const_iterator begin() const noexcept { return entries_.begin(); }
   [[nodiscard]] const_iterator end() const noexcept { return entries_.end(); }
-
-  /// The dictionary as a JSON object; absent when a value cannot be written as JSON (bytes).
-  [[nodiscard]] std::optional<boost::json::object> jsonObject() const;
 
   /// Equal entries in the same order.
   friend bool operator==(const ParameterDictionary&, const ParameterDictionary&) = default;
