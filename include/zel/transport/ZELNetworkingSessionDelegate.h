@@ -57,8 +57,7 @@ class ZELNetworkingSessionDelegate : public ZELNetworkingSessionDelegateProtocol
   /// Affects the events that arrive afterwards.
   void setStreamingEnabled(bool streamingEnabled) { streamingEnabled_.store(streamingEnabled); }
 
-  // ---- URLSessionDelegate
-  // ------------------------------------------------------------------------
+  // ---- session events ------------------------------------------------------------------------
 
   /// Reports the redirect (twice when the original URL's path lacks a trailing "/") and follows it
   /// with the task's original request (method, header fields, body) at the new URL. When the new
