@@ -31,7 +31,8 @@ test-tsan:
 	$(MAKE) test BUILD_DIR=build-tsan CMAKE_FLAGS="-DZEL_SANITIZE=thread -DZEL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug" \
 	  CTEST_FLAGS="-L 'futures|foundation|transport|client'"
 
-# The libFuzzer targets (URL decoding, query strings, URL normalization), each for a bounded time.
+# The libFuzzer targets (URL decoding, query strings, URL normalization, response bodies), each
+# for a bounded time.
 test-fuzz:
 	$(MAKE) test BUILD_DIR=build-fuzz \
 	  CMAKE_FLAGS="-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZEL_BUILD_FUZZERS=ON \
