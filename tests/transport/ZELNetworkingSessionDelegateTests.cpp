@@ -84,11 +84,7 @@ class ZELNetworkingSessionDelegateTest : public ::testing::Test {
         std::lock_guard lock(calls->mutex);
         calls->nextURIs.push_back(links.nextURI());
       });
-      clientTask->setUploadProgressBlock(
-          [calls = calls](std::uint64_t sent, std::int64_t total, std::int64_t expected) {
-            std::lock_guard lock(calls->mutex);
-            calls->uploads.emplace_back(sent, total, expected);
-          });
+      recordUploads(*clientTask);
     }
     delegate->setClientTask(clientTask, sessionTask);
     clientTask->start();
@@ -104,6 +100,15 @@ class ZELNetworkingSessionDelegateTest : public ::testing::Test {
   std::size_t nextURICalls() {
     std::lock_guard lock(calls->mutex);
     return calls->nextURIs.size();
+  }
+
+  // The task's upload progress events go to calls->uploads.
+  void recordUploads(ZELNetworkingClientTask& clientTask) {
+    clientTask.setUploadProgressBlock(
+        [calls = calls](std::uint64_t sent, std::int64_t total, std::int64_t expected) {
+          std::lock_guard lock(calls->mutex);
+          calls->uploads.emplace_back(sent, total, expected);
+        });
   }
 
   TestServer server;
@@ -274,11 +279,7 @@ TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingOnlyProgressAndMetricsR
   test::OutcomeWaiter waiter;
   auto sessionTask = session->dataTaskWithRequest(request, waiter.handler());
   auto clientTask = ZELNetworkingClientTask::initWithURLSessionTask(sessionTask);
-  clientTask->setUploadProgressBlock(
-      [calls = calls](std::uint64_t sent, std::int64_t total, std::int64_t expected) {
-        std::lock_guard lock(calls->mutex);
-        calls->uploads.emplace_back(sent, total, expected);
-      });
+  recordUploads(*clientTask);
   delegate->setClientTask(clientTask, sessionTask);
   sessionTask->resume();
 
