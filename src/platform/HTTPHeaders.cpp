@@ -21,6 +21,12 @@ HTTPHeaders::HTTPHeaders(std::initializer_list<Field> fields) {
   for (const auto& field : fields) set(field.first, field.second);
 }
 
+HTTPHeaders HTTPHeaders::fromDistinctFields(std::vector<Field> fields) noexcept {
+  HTTPHeaders headers;
+  headers.fields_ = std::move(fields);
+  return headers;
+}
+
 const std::string* HTTPHeaders::find(std::string_view name) const noexcept {
   for (const auto& field : fields_) {
     if (headerNameEquals(field.first, name)) return &field.second;

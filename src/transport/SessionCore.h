@@ -2,6 +2,13 @@
 // The engine behind a URLSession: the libcurl multi handle driven by one I/O thread, and the
 // serial delegate queue on which every callback of the session runs.
 //
+// Reading order for a transfer's whole life:
+//   URLSessionTask::resume → SessionCore::resumeTask (SessionTasks.cpp) → a start command →
+//   SessionIO.h, whose steps live in SessionCore.cpp (the loop), RequestValidation.cpp,
+//   HostAdmission.h, TransferSetup.cpp, TransferCallbacks.cpp, ResponseHeadParser.cpp,
+//   RedirectProposal.cpp, RetryPolicy.cpp, TransferErrors.cpp, TransferMetrics.cpp →
+//   the outcome on the delegate queue (DelegateDelivery.cpp).
+//
 // Threads: public calls (task creation, resume, cancel, invalidation) arrive from any thread
 // and reach the I/O thread as commands (a locked vector plus curl_multi_wakeup). Everything in
 // IOState is touched only by the I/O thread. Delegate callbacks run on the delegate queue.
@@ -16,13 +23,13 @@
 #include <variant>
 #include <vector>
 
+#include "CurlHandles.h"
 #include "zel/futures/ZELSerialQueue.h"
 #include "zel/transport/URLSession.h"
 
 namespace zel::detail {
 
-struct Transfer;
-struct IOState;
+struct StreamBacklog;
 
 class SessionCore : public std::enable_shared_from_this<SessionCore> {
  public:
@@ -34,43 +41,49 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   /// Transaction metrics are read off libcurl only when a delegate can receive them.
   [[nodiscard]] bool collectsMetrics() const noexcept { return collectsMetrics_; }
   void attachFacade(URLSession* facade) noexcept { facade_.store(facade); }
-  /// Cancels everything and waits for the session's threads (unless called on one of them).
+  /// The application let its last reference go: cancels everything, lets every task end
+  /// through its handler or delegate, and waits for the session's threads (unless called on
+  /// one of them).
   void shutdownFromFacade();
 
   [[nodiscard]] const URLSessionConfiguration& configuration() const noexcept {
     return configuration_;
+  }
+  /// Why this configuration's own header fields cannot be sent, checked once.
+  [[nodiscard]] const std::optional<std::string>& configurationProblem() const noexcept {
+    return configurationProblem_;
   }
   [[nodiscard]] std::shared_ptr<URLSessionDelegate> delegate() const;
   [[nodiscard]] const std::shared_ptr<ZELSerialQueue>& delegateQueue() const noexcept {
     return delegateQueue_;
   }
 
+  // ---- tasks (SessionTasks.cpp) ----
   template <class TaskType>
   std::shared_ptr<TaskType> makeTask(URLRequest request, URLSessionTask::CompletionHandler handler);
-
   void getTasks(std::function<void(std::vector<std::shared_ptr<URLSessionDataTask>>,
                                    std::vector<std::shared_ptr<URLSessionUploadTask>>,
                                    std::vector<std::shared_ptr<URLSessionTask>>)>
                     handler);
   void invalidate(bool cancelTasks);
-
-  // Called by URLSessionTask.
   void resumeTask(const std::shared_ptr<URLSessionTask>& task);
-  void cancelRunningTask(const std::shared_ptr<URLSessionTask>& task);
-  void cancelUnstartedTask(const std::shared_ptr<URLSessionTask>& task);
+  void cancelTask(const std::shared_ptr<URLSessionTask>& task, bool started);
 
-  // Used by the I/O side (SessionCore.cpp, Transfer.cpp).
-  void postToDelegateQueue(std::function<void()> work);
+  // ---- events for the delegate queue (DelegateDelivery.cpp) ----
   void deliverResponse(const std::shared_ptr<URLSessionTask>& task,
-                       std::shared_ptr<const URLResponse> response);
-  void deliverData(const std::shared_ptr<URLSessionTask>& task, Data data);
+                       std::shared_ptr<const URLResponse> response,
+                       std::shared_ptr<StreamBacklog> backlog);
+  void deliverData(const std::shared_ptr<URLSessionTask>& task, Data data,
+                   std::shared_ptr<StreamBacklog> backlog);
   void deliverUploadProgress(const std::shared_ptr<URLSessionTask>& task, std::int64_t sent,
                              std::int64_t total, std::int64_t expected);
   void deliverRedirect(const std::shared_ptr<URLSessionTask>& task,
                        std::shared_ptr<const HTTPURLResponse> response, URLRequest proposed);
-  void finishTask(const std::shared_ptr<URLSessionTask>& task, std::optional<Data> body,
-                  std::optional<Error> error, URLSessionTaskMetrics metrics);
+  /// The task's one ending: its handler (or delegate) hears of it on the delegate queue.
+  void deliverCompletion(const std::shared_ptr<URLSessionTask>& task, std::optional<Data> body,
+                         std::optional<Error> error, URLSessionTaskMetrics metrics);
 
+  // ---- commands to the I/O thread ----
   struct StartCommand {
     std::shared_ptr<URLSessionTask> task;
   };
@@ -81,25 +94,36 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
     std::shared_ptr<URLSessionTask> task;
     std::optional<URLRequest> request;
   };
-  using Command = std::variant<StartCommand, CancelCommand, RedirectCommand>;
+  // The delegate caught up with a paused streaming transfer.
+  struct ResumeCommand {
+    std::shared_ptr<URLSessionTask> task;
+  };
+  using Command = std::variant<StartCommand, CancelCommand, RedirectCommand, ResumeCommand>;
   void sendCommand(Command command);
 
  private:
   void ioThreadMain();
   [[nodiscard]] bool isIOThread() const noexcept;
-  void processCommands(IOState& io);
-  void taskEnded(std::uint64_t identifier);
-  void deliveryDone();
+  void postToDelegateQueue(std::function<void()> work);
+  // Calls fn(session, delegate) when both are there.
+  template <class Fn>
+  void withDelegate(Fn&& fn) {
+    URLSession* session = facade_.load();
+    const auto current = delegate();
+    if (session != nullptr && current) fn(*session, *current);
+  }
+  void forgetTask(std::uint64_t identifier);
+  void outcomeDelivered();
   void finishInvalidationIfIdle();
 
-  // Runs delegate work now if the delegate queue cannot take it (the session is shutting down).
-  template <class Fn>
-  void withDelegate(Fn&& fn);
-
   const URLSessionConfiguration configuration_;
+  const std::optional<std::string> configurationProblem_;
   const std::shared_ptr<ZELSerialQueue> delegateQueue_;
-  std::atomic<URLSession*> facade_{nullptr};
   const bool collectsMetrics_;
+  const CurlMulti multi_;  // made before the thread starts, so other threads can wake it
+  std::atomic<URLSession*> facade_{nullptr};
+  // Stands in for the application's session once it is gone, until every task has ended.
+  std::unique_ptr<URLSession> standIn_;
 
   mutable std::mutex mutex_;  // guards the fields below
   std::shared_ptr<URLSessionDelegate> delegate_;
@@ -114,7 +138,6 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   bool shutDownQueueOnExit_ = false;   // the session was destroyed on the I/O thread
   std::size_t pendingDeliveries_ = 0;  // completions posted but not yet delivered
   std::condition_variable ioExitedChanged_;
-  void* multi_ = nullptr;  // CURLM*, created before the thread starts, for curl_multi_wakeup
 };
 
 }  // namespace zel::detail

@@ -1,16 +1,18 @@
 #pragma once
-// One task's run through the I/O thread: the task, its redirect hops so far, and the state of
-// the current hop's libcurl easy handle. Owned and touched only by the session's I/O thread.
+// One task's run through the I/O thread: the task, its hops so far, and the state of the current
+// hop's libcurl easy handle. Owned and touched only by the session's I/O thread, except
+// StreamBacklog, which the delegate queue updates as it hands body pieces over.
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "CurlHandles.h"
 #include "ResponseHeadParser.h"
 #include "zel/transport/URLSessionTask.h"
 #include "zel/transport/URLSessionTaskMetrics.h"
@@ -20,42 +22,63 @@ namespace zel::detail {
 using SteadyClock = std::chrono::steady_clock;
 struct IOState;
 
+/// Body bytes handed to the delegate queue but not yet taken by the delegate. The I/O thread
+/// pauses a streaming transfer while it is above kPauseAbove; the delegate queue asks for the
+/// transfer to go on once it drops below kResumeBelow.
+struct StreamBacklog {
+  static constexpr std::int64_t kPauseAbove = 4 << 20;
+  static constexpr std::int64_t kResumeBelow = 1 << 20;
+  std::atomic<std::int64_t> bytes{0};
+  std::atomic<bool> pauseRequested{false};
+};
+
 struct Transfer {
-  enum class Phase { Waiting, Active, AwaitingRedirect };
+  // The life of a transfer; every change goes through moveTo(), which checks it.
+  enum class Phase {
+    Created,           // made by a start command
+    WaitingForHost,    // queued for the host's admission
+    Running,           // its easy handle is in the multi handle
+    AwaitingRedirect,  // the delegate decides on a redirect
+    Finished,          // its outcome went to the session core
+  };
 
   std::shared_ptr<URLSessionTask> task;
   IOState* io = nullptr;
+  Phase phase = Phase::Created;
   bool streaming =
       false;  // no completion handler: response, data and completion go to the delegate
-  Phase phase = Phase::Waiting;
+  std::shared_ptr<StreamBacklog> backlog;  // streaming only
 
   // Across hops.
   std::size_t hops = 0;
+  bool retried = false;  // a retry on a fresh connection was spent
   std::vector<URLSessionTaskTransactionMetrics> transactions;
   Date taskStartDate;
   SteadyClock::time_point taskStartSteady;
   SteadyClock::time_point resourceDeadline;
-  std::string body;  // the whole body (completion handler) or the chunk not yet delivered
-  bool dirty = false;
+  std::string body;          // the whole body (completion handler) or the piece not yet delivered
+  bool bodyPending = false;  // streaming: a piece waits in body for this round's flush
 
   // The current hop.
   URLRequest request;
-  std::string_view url;  // the hop request's absolute URL (stable while the hop runs)
+  std::string url;  // the hop request's absolute URL
   std::string hostKey;
   float priority = 0.5f;
-  std::uint64_t sequence = 0;
-  CURL* easy = nullptr;
-  bool addedToMulti = false;
+  CurlEasy easy;
   bool cookies = false;  // the handle shares the session's cookie store
-  curl_slist* headerList = nullptr;
-  curl_slist* resolveList = nullptr;
+  bool addedToMulti = false;
+  bool freshConnection = false;  // this hop must not reuse a pooled connection
+  CurlSlist headerList;
+  CurlSlist resolveList;
   std::optional<Data> uploadBody;
   ResponseHeadParser parser;
   bool headDone = false;
+  bool contentEncoded = false;  // the response names a content coding libcurl decodes
   std::shared_ptr<const HTTPURLResponse> response;
   bool redirecting = false;
   std::string redirectBody;
   std::int64_t decodedBodyBytes = 0;
+  bool paused = false;  // libcurl's write pause, while the delegate is behind
   curl_off_t lastUploadNow = 0;
   std::optional<SteadyClock::time_point> uploadDoneAt;
   SteadyClock::time_point lastActivity;
@@ -63,11 +86,14 @@ struct Transfer {
   Date fetchStartDate;
   SteadyClock::time_point fetchStartSteady;
   std::optional<std::int64_t> abortCode;  // why one of our callbacks stopped the transfer
+  std::optional<std::string> abortReason;
   std::optional<std::uint16_t> tlsVersion;
   std::optional<std::string> tlsCipher;
   char errorBuffer[CURL_ERROR_SIZE] = {};
 
-  /// Clears the per-hop state before the next hop starts.
+  /// Changes phase; an unexpected change is reported (it is a bug in the engine).
+  void moveTo(Phase next);
+  /// Clears the per-hop state before the next hop (or retry) starts.
   void resetHop();
 };
 

@@ -34,9 +34,9 @@ std::optional<std::string> stringInfo(CURL* easy, CURLINFO info) {
 }  // namespace
 
 void captureTLSInfo(Transfer& t) {
-  if (t.tlsVersion || t.easy == nullptr) return;
+  if (t.tlsVersion || !t.easy) return;
   curl_tlssessioninfo* info = nullptr;
-  if (curl_easy_getinfo(t.easy, CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || info == nullptr ||
+  if (curl_easy_getinfo(t.easy.get(), CURLINFO_TLS_SSL_PTR, &info) != CURLE_OK || info == nullptr ||
       info->backend != CURLSSLBACKEND_OPENSSL || info->internals == nullptr) {
     return;
   }
@@ -53,7 +53,7 @@ URLSessionTaskTransactionMetrics collectTransactionMetrics(Transfer& t) {
   m.response = t.response;
   m.fetchStartDate = t.fetchStartDate;
   m.resourceFetchType = URLSessionTaskMetricsResourceFetchType::NetworkLoad;
-  CURL* easy = t.easy;
+  CURL* easy = t.easy.get();
   if (easy == nullptr) return m;
 
   captureTLSInfo(t);

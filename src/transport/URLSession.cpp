@@ -17,7 +17,13 @@ URLSession::URLSession(ConstructionKey, std::shared_ptr<detail::SessionCore> cor
     : core_(std::move(core)) {}
 
 URLSession::~URLSession() {
-  core_->shutdownFromFacade();
+  if (!standIn_) core_->shutdownFromFacade();
+}
+
+std::unique_ptr<URLSession> URLSession::makeStandIn(std::shared_ptr<detail::SessionCore> core) {
+  auto session = std::make_unique<URLSession>(ConstructionKey{}, std::move(core));
+  session->standIn_ = true;
+  return session;
 }
 
 const URLSessionConfiguration& URLSession::configuration() const noexcept {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "SessionCore.h"
+#include "TaskEngineKey.h"
 #include "zel/futures/ZELExecutor.h"
 #include "zel/transport/URLError.h"
 
@@ -98,11 +99,44 @@ void URLSessionTask::cancel() {
     finishWithoutSession();
     return;
   }
-  if (previous == URLSessionTaskState::Suspended) {
-    core->cancelUnstartedTask(shared_from_this());
-  } else {
-    core->cancelRunningTask(shared_from_this());
-  }
+  core->cancelTask(shared_from_this(), previous != URLSessionTaskState::Suspended);
+}
+
+bool URLSessionTask::reportsToDelegate(const detail::TaskEngineKey&) const {
+  std::lock_guard lock(mutex_);
+  return !completionHandler_;
+}
+
+bool URLSessionTask::isCanceling(const detail::TaskEngineKey&) const {
+  std::lock_guard lock(mutex_);
+  return state_ == URLSessionTaskState::Canceling;
+}
+
+void URLSessionTask::setResponse(const detail::TaskEngineKey&,
+                                 std::shared_ptr<const URLResponse> response) {
+  std::lock_guard lock(mutex_);
+  response_ = std::move(response);
+}
+
+void URLSessionTask::setCurrentRequest(const detail::TaskEngineKey&, URLRequest request) {
+  std::lock_guard lock(mutex_);
+  currentRequest_ = std::move(request);
+}
+
+void URLSessionTask::addBytesReceived(const detail::TaskEngineKey&, std::int64_t count) noexcept {
+  bytesReceived_.fetch_add(count);
+}
+
+void URLSessionTask::setBytesSent(const detail::TaskEngineKey&, std::int64_t total) noexcept {
+  bytesSent_.store(total);
+}
+
+URLSessionTask::Ending URLSessionTask::complete(const detail::TaskEngineKey&,
+                                                const std::optional<Error>& error) {
+  std::lock_guard lock(mutex_);
+  state_ = URLSessionTaskState::Completed;
+  error_ = error;
+  return Ending{std::exchange(completionHandler_, nullptr), response_};
 }
 
 }  // namespace zel

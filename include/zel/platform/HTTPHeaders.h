@@ -21,6 +21,9 @@ class HTTPHeaders {
 
   HTTPHeaders() = default;
   HTTPHeaders(std::initializer_list<Field> fields);
+  /// Takes fields whose names are already distinct (compared case-insensitively), in order,
+  /// without checking them again: for parsers that joined repeated fields themselves.
+  [[nodiscard]] static HTTPHeaders fromDistinctFields(std::vector<Field> fields) noexcept;
 
   /// The value of the field, or absent.
   [[nodiscard]] std::optional<std::string> value(std::string_view name) const;

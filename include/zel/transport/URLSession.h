@@ -16,9 +16,30 @@
 // the system store (or the configuration's CA file); responses are content-decoded; redirects are
 // followed through the delegate, at most 16 hops, http and https only.
 //
-// Destroying the last reference invalidates the session and cancels its tasks (each still ends
-// with NSURLErrorCancelled through its handler) and waits for the session's threads, unless that
-// happens on one of them.
+// Destroying the last reference invalidates the session and cancels its tasks: each still ends
+// exactly once with NSURLErrorCancelled, through its handler or its delegate (which is then
+// handed a stand-in session object, since the application's is gone), and the destructor waits
+// for the session's threads, unless it runs on one of them.
+//
+// Header fields the session owns: it frames every message itself and never sends a caller's
+// "Content-Length", "Transfer-Encoding", "Connection" or "Host" (from the request or the
+// configuration); libcurl writes them from the request's URL and body. Every other field, the
+// method and the URL must be free of CR, LF and NUL (and names and methods must be tokens), or
+// the task fails with NSURLErrorBadURL before anything is sent. A body goes out with any method
+// but HEAD (GET included); a HEAD request with a body is refused the same way.
+//
+// Retries: a request the server cannot have processed is sent again, once, on a fresh
+// connection: when the connection died before any byte of the response arrived and the method is
+// idempotent (GET, HEAD, PUT, DELETE, OPTIONS, TRACE) — a reused HTTP/1.1 connection the server
+// had closed while idle, or an HTTP/2 stream lost to a GOAWAY — and, for any method, when the
+// server refused the stream (REFUSED_STREAM). The failed attempt stays in the task's metrics as
+// a transaction without a response, followed by the retry's transaction.
+//
+// Memory: a completion handler's body is limited by the configuration's
+// maximumResponseBodyBytes; a delegate receives the body in pieces of at most 1 MiB, and a
+// transfer pauses while more than 4 MiB wait for the delegate (over HTTP/2 a paused stream
+// can hold up the other streams of its connection). A compressed body that expands beyond
+// maximumContentExpansionRatio fails. Both end the task with NSURLErrorDataLengthExceedsMaximum.
 
 #include <functional>
 #include <memory>
@@ -83,7 +104,14 @@ class URLSession {
   URLSession(ConstructionKey, std::shared_ptr<detail::SessionCore> core);
 
  private:
+  friend class detail::SessionCore;
+  // The session object a delegate is handed once the application's is gone; its destruction
+  // leaves the core alone.
+  [[nodiscard]] static std::unique_ptr<URLSession> makeStandIn(
+      std::shared_ptr<detail::SessionCore> core);
+
   std::shared_ptr<detail::SessionCore> core_;
+  bool standIn_ = false;
 };
 
 }  // namespace zel

@@ -2,6 +2,7 @@
 // URLSessionConfiguration — the settings a URLSession is made with (copied at creation).
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -48,6 +49,17 @@ struct URLSessionConfiguration {
   std::function<std::optional<std::vector<std::string>>(const std::string& host)> hostResolver;
   /// Sent when neither the request nor HTTPAdditionalHeaders sets "User-Agent"; empty sends none.
   std::string userAgent = "ZELNetworking/1.0";
+  /// Largest decoded body a task with a completion handler collects, in bytes (0: no limit).
+  /// API responses are small; 64 MiB leaves room for large images and stops a hostile server
+  /// from filling memory. Crossing it ends the task with NSURLErrorDataLengthExceedsMaximum;
+  /// a Content-Length above it is refused before the body is read. Delegates that stream the
+  /// body are not limited by it.
+  std::int64_t maximumResponseBodyBytes = 64 << 20;
+  /// How many times its received size a compressed body may expand to once past its first MiB
+  /// (0: no limit). Ordinary JSON compresses 5–20 times and rarely beyond 100; a "zip bomb"
+  /// expands about a thousand times. Crossing it ends the task with
+  /// NSURLErrorDataLengthExceedsMaximum.
+  double maximumContentExpansionRatio = 256;
 
   /// The default configuration: cookies kept, a response cache described.
   [[nodiscard]] static URLSessionConfiguration defaultSessionConfiguration();

@@ -22,7 +22,8 @@ namespace zel {
 
 namespace detail {
 class SessionCore;
-struct IOState;
+// Only the session engine can make one: it unlocks the members below that run a task's life.
+struct TaskEngineKey;
 }  // namespace detail
 
 enum class URLSessionTaskState { Running = 0, Suspended = 1, Canceling = 2, Completed = 3 };
@@ -75,10 +76,38 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   URLSessionTask(Kind kind, std::uint64_t identifier, URLRequest request,
                  std::weak_ptr<detail::SessionCore> core, CompletionHandler handler);
 
+ public:
+  // ---- for the session engine (callable only with its key) ------------------------------
+
+  /// Events held back on the delegate queue until the delegate decides on the response.
+  /// Touched only on the session's delegate queue.
+  struct ResponseGate {
+    bool awaitingDisposition = false;
+    bool cancelledByDisposition = false;
+    std::vector<std::function<void()>> heldEvents;
+  };
+  /// What the task hands over when it completes.
+  struct Ending {
+    CompletionHandler handler;
+    std::shared_ptr<const URLResponse> response;
+  };
+
+  /// Whether the task reports to its delegate (no completion handler).
+  [[nodiscard]] bool reportsToDelegate(const detail::TaskEngineKey&) const;
+  /// Whether cancel() was called before the engine started the task.
+  [[nodiscard]] bool isCanceling(const detail::TaskEngineKey&) const;
+  void setResponse(const detail::TaskEngineKey&, std::shared_ptr<const URLResponse> response);
+  void setCurrentRequest(const detail::TaskEngineKey&, URLRequest request);
+  void addBytesReceived(const detail::TaskEngineKey&, std::int64_t count) noexcept;
+  void setBytesSent(const detail::TaskEngineKey&, std::int64_t total) noexcept;
+  /// Completed, with the error; hands over the handler (once) and the response.
+  [[nodiscard]] Ending complete(const detail::TaskEngineKey&, const std::optional<Error>& error);
+  [[nodiscard]] ResponseGate& responseGate(const detail::TaskEngineKey&) noexcept {
+    return responseGate_;
+  }
+
  private:
-  friend class detail::SessionCore;
   void finishWithoutSession();
-  friend struct detail::IOState;
 
   const Kind kind_;
   const std::uint64_t identifier_;
@@ -95,11 +124,7 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
   std::optional<Error> error_;
   CompletionHandler completionHandler_;
 
-  // Touched only on the session's delegate queue: events held back until the delegate decides
-  // what to do with the response.
-  bool awaitingDisposition_ = false;
-  bool dispositionCancelled_ = false;
-  std::vector<std::function<void()>> deferredEvents_;
+  ResponseGate responseGate_;
 };
 
 class URLSessionDataTask : public URLSessionTask {

@@ -1,0 +1,58 @@
+#pragma once
+// RAII owners for libcurl's handles, and the pool of easy handles a session reuses.
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <vector>
+
+namespace zel::detail {
+
+struct CurlEasyCleanup {
+  void operator()(CURL* easy) const noexcept { curl_easy_cleanup(easy); }
+};
+struct CurlSlistCleanup {
+  void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+struct CurlUrlCleanup {
+  void operator()(CURLU* url) const noexcept { curl_url_cleanup(url); }
+};
+struct CurlMultiCleanup {
+  void operator()(CURLM* multi) const noexcept { curl_multi_cleanup(multi); }
+};
+struct CurlShareCleanup {
+  void operator()(CURLSH* share) const noexcept { curl_share_cleanup(share); }
+};
+
+using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
+using CurlSlist = std::unique_ptr<curl_slist, CurlSlistCleanup>;
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiCleanup>;
+using CurlShare = std::unique_ptr<CURLSH, CurlShareCleanup>;
+
+/// Appends one line to a header list; false (list unchanged) when libcurl could not.
+[[nodiscard]] bool appendLine(CurlSlist& list, const char* line);
+
+/// Easy handles kept for reuse. A handle is reset when it comes back: libcurl 7.88 keeps
+/// counting its retries on dead pooled connections across transfers until only a reset clears
+/// the count, and then fails a healthy request with "Connection died, tried 5 times". The
+/// session-wide options are set again when a handle is taken.
+class EasyHandlePool {
+ public:
+  /// Sets the options every transfer of the session shares (callbacks, protocols, TLS trust,
+  /// cookies) on a new or reset handle.
+  using Prepare = CURLcode (*)(CURL* easy, bool cookies, const void* context);
+
+  EasyHandlePool(Prepare prepare, const void* context) : prepare_(prepare), context_(context) {}
+
+  /// A prepared handle; null when libcurl could not make or prepare one.
+  [[nodiscard]] CurlEasy take(bool cookies);
+  void give(CurlEasy easy);
+
+ private:
+  Prepare prepare_;
+  const void* context_;
+  std::vector<CurlEasy> spare_;
+};
+
+}  // namespace zel::detail

@@ -1,0 +1,170 @@
+// Events on their way to the delegate (or completion handler): each is posted to the session's
+// delegate queue, where it runs in event order. Body pieces and the ending wait while the
+// delegate decides on the response.
+
+#include "SessionCore.h"
+#include "TaskEngineKey.h"
+#include "Transfer.h"
+#include "zel/transport/URLError.h"
+
+namespace zel::detail {
+namespace {
+
+const TaskEngineKey kKey{};
+
+// Runs the event now, or after the delegate has decided on the task's response.
+template <class Event>
+void runOrHold(URLSessionTask& task, Event&& event) {
+  auto& gate = task.responseGate(kKey);
+  if (gate.awaitingDisposition) {
+    gate.heldEvents.emplace_back(std::forward<Event>(event));
+  } else {
+    event();
+  }
+}
+
+}  // namespace
+
+void SessionCore::postToDelegateQueue(std::function<void()> work) {
+  // The I/O thread drains the queue itself after each round (no wake-up needed); others wake it.
+  const bool queued = isIOThread() ? delegateQueue_->tryEnqueueWithoutWaking(work)
+                                   : delegateQueue_->tryExecute(work);
+  // Once the queue has shut down (the session is gone), outcomes still reach their handlers.
+  if (!queued) ZELExecutor::background()->execute(std::move(work));
+}
+
+void SessionCore::deliverResponse(const std::shared_ptr<URLSessionTask>& task,
+                                  std::shared_ptr<const URLResponse> response,
+                                  std::shared_ptr<StreamBacklog> backlog) {
+  postToDelegateQueue([self = shared_from_this(), task, response = std::move(response),
+                       backlog = std::move(backlog)] {
+    auto& gate = task->responseGate(kKey);
+    if (gate.cancelledByDisposition) return;
+    self->withDelegate([&](URLSession& session, URLSessionDelegate& delegate) {
+      auto called = std::make_shared<std::atomic<bool>>(false);
+      gate.awaitingDisposition = true;
+      delegate.didReceiveResponse(session, std::static_pointer_cast<URLSessionDataTask>(task),
+                                  response,
+                                  [self, task, called](URLSessionResponseDisposition disposition) {
+                                    if (called->exchange(true)) return;
+                                    auto apply = [task, disposition] {
+                                      auto& gate = task->responseGate(kKey);
+                                      gate.awaitingDisposition = false;
+                                      if (disposition == URLSessionResponseDisposition::Cancel) {
+                                        gate.cancelledByDisposition = true;
+                                        task->cancel();
+                                      }
+                                      for (auto& event : std::exchange(gate.heldEvents, {}))
+                                        event();
+                                    };
+                                    if (self->delegateQueue_->isCurrent()) {
+                                      apply();
+                                    } else {
+                                      self->postToDelegateQueue(std::move(apply));
+                                    }
+                                  });
+    });
+  });
+}
+
+void SessionCore::deliverData(const std::shared_ptr<URLSessionTask>& task, Data data,
+                              std::shared_ptr<StreamBacklog> backlog) {
+  postToDelegateQueue([self = shared_from_this(), task, data = std::move(data),
+                       backlog = std::move(backlog)]() mutable {
+    runOrHold(*task, [self, task, data = std::move(data), backlog = std::move(backlog)] {
+      if (!task->responseGate(kKey).cancelledByDisposition) {
+        self->withDelegate([&](URLSession& session, URLSessionDelegate& delegate) {
+          delegate.didReceiveData(session, std::static_pointer_cast<URLSessionDataTask>(task),
+                                  data);
+        });
+      }
+      // The delegate took the piece: a transfer paused for it may go on.
+      const auto size = static_cast<std::int64_t>(data.size());
+      const auto left = backlog->bytes.fetch_sub(size) - size;
+      if (left < StreamBacklog::kResumeBelow && backlog->pauseRequested.exchange(false)) {
+        self->sendCommand(ResumeCommand{task});
+      }
+    });
+  });
+}
+
+void SessionCore::deliverUploadProgress(const std::shared_ptr<URLSessionTask>& task,
+                                        std::int64_t sent, std::int64_t total,
+                                        std::int64_t expected) {
+  postToDelegateQueue([self = shared_from_this(), task, sent, total, expected] {
+    self->withDelegate([&](URLSession& session, URLSessionDelegate& delegate) {
+      delegate.didSendBodyData(session, task, sent, total, expected);
+    });
+  });
+}
+
+void SessionCore::deliverRedirect(const std::shared_ptr<URLSessionTask>& task,
+                                  std::shared_ptr<const HTTPURLResponse> response,
+                                  URLRequest proposed) {
+  postToDelegateQueue([self = shared_from_this(), task, response = std::move(response),
+                       proposed = std::move(proposed)] {
+    bool asked = false;
+    self->withDelegate([&](URLSession& session, URLSessionDelegate& delegate) {
+      asked = true;
+      auto called = std::make_shared<std::atomic<bool>>(false);
+      delegate.willPerformHTTPRedirection(
+          session, task, response, proposed,
+          [self, task, called](std::optional<URLRequest> request) {
+            if (called->exchange(true)) return;
+            self->sendCommand(RedirectCommand{task, std::move(request)});
+          });
+    });
+    if (!asked) self->sendCommand(RedirectCommand{task, proposed});
+  });
+}
+
+void SessionCore::deliverCompletion(const std::shared_ptr<URLSessionTask>& task,
+                                    std::optional<Data> body, std::optional<Error> error,
+                                    URLSessionTaskMetrics metrics) {
+  auto ending = task->complete(kKey, error);
+  // One heap record per completion, moved (not copied) through the queue.
+  struct Completion {
+    std::shared_ptr<SessionCore> self;
+    std::shared_ptr<URLSessionTask> task;
+    std::optional<Data> body;
+    std::optional<Error> error;
+    URLSessionTaskMetrics metrics;
+    URLSessionTask::Ending ending;
+
+    void deliver() {
+      if (task->responseGate(kKey).cancelledByDisposition && !error) {
+        error = makeURLError(NSURLErrorCancelled, urlOf(task->currentRequest()));
+      }
+      // Each callback looks the session up anew: the one before may have let it go.
+      self->withDelegate([&](URLSession& session, URLSessionDelegate& delegate) {
+        delegate.didFinishCollectingMetrics(session, task, metrics);
+      });
+      if (ending.handler) {
+        if (error) body.reset();
+        ending.handler(std::move(body), std::move(ending.response), std::move(error));
+      } else {
+        self->withDelegate([&](URLSession& session, URLSessionDelegate& delegate) {
+          delegate.didCompleteWithError(session, task, error);
+        });
+      }
+      self->outcomeDelivered();
+    }
+
+    static std::optional<std::string> urlOf(const URLRequest& request) {
+      if (!request.url()) return std::nullopt;
+      return request.url()->absoluteString();
+    }
+  };
+  {
+    std::lock_guard lock(mutex_);
+    ++pendingDeliveries_;
+  }
+  auto completion = std::make_shared<Completion>(Completion{shared_from_this(), task,
+                                                            std::move(body), std::move(error),
+                                                            std::move(metrics), std::move(ending)});
+  postToDelegateQueue(
+      [completion] { runOrHold(*completion->task, [completion] { completion->deliver(); }); });
+  forgetTask(task->taskIdentifier());
+}
+
+}  // namespace zel::detail

@@ -1,0 +1,213 @@
+// Setting up an easy handle for one hop of a transfer: the options every transfer of the session
+// shares (set once per handle) and the ones of this hop (set every time, so nothing of an earlier
+// transfer on a reused handle carries over).
+
+#include <algorithm>
+#include <string>
+
+#include "RequestValidation.h"
+#include "SessionCore.h"
+#include "SessionIO.h"
+#include "TransferCallbacks.h"
+#include "zel/transport/URLError.h"
+
+namespace zel::detail {
+namespace {
+
+// The content codings this libcurl can decode, for "Accept-Encoding". Sent as a header field of
+// ours: libcurl would format its own for every request.
+const std::string& acceptedEncodings() {
+  static const std::string codings = [] {
+    const auto* info = curl_version_info(CURLVERSION_NOW);
+    std::string list;
+    if (info->features & CURL_VERSION_LIBZ) list = "gzip, deflate";
+    if (info->features & CURL_VERSION_BROTLI) list += list.empty() ? "br" : ", br";
+    if (info->features & CURL_VERSION_ZSTD) list += list.empty() ? "zstd" : ", zstd";
+    return list.empty() ? std::string("identity") : list;
+  }();
+  return codings;
+}
+
+// Stops at the first option libcurl refuses, and remembers which.
+class OptionSetter {
+ public:
+  explicit OptionSetter(CURL* easy) : easy_(easy) {}
+  template <class Value>
+  void operator()(CURLoption option, Value value) {
+    if (result_ == CURLE_OK) result_ = curl_easy_setopt(easy_, option, value);
+  }
+  [[nodiscard]] CURLcode result() const noexcept { return result_; }
+
+ private:
+  CURL* easy_;
+  CURLcode result_ = CURLE_OK;
+};
+
+CURLcode prepareHandle(CURL* easy, bool cookies, const void* context) {
+  const auto& io = *static_cast<const IOState*>(context);
+  const auto& config = io.core.configuration();
+  OptionSetter set(easy);
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_HEADERFUNCTION, headerCallback);
+  set(CURLOPT_WRITEFUNCTION, writeCallback);
+  set(CURLOPT_XFERINFOFUNCTION, progressCallback);
+  set(CURLOPT_ACCEPT_ENCODING, "");
+  set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+  // Through a proxy (from the environment), the CONNECT reply is not the response's head.
+  set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  if (config.trustedCAFile) set(CURLOPT_CAINFO, config.trustedCAFile->c_str());
+  if (config.pinnedPublicKeys) set(CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
+  if (cookies) {
+    set(CURLOPT_SHARE, io.share.get());
+    set(CURLOPT_COOKIEFILE, "");
+  }
+  return set.result();
+}
+
+Error setUpFailure(const Transfer& t, CURLcode code, const char* what) {
+  ErrorUserInfo info;
+  info.set(NSLocalizedDescriptionKey, std::string(what) + ": " + curl_easy_strerror(code));
+  return makeURLError(NSURLErrorUnknown, t.url, Error(CURLErrorDomain, code, std::move(info)),
+                      "The request could not be set up: " + std::string(curl_easy_strerror(code)));
+}
+
+}  // namespace
+
+IOState::IOState(SessionCore& c, CURLM* m)
+    : core(c),
+      multi(m),
+      share(curl_share_init()),
+      handles(prepareHandle, this),
+      admission(c.configuration().HTTPMaximumConnectionsPerHost),
+      limits_{c.configuration().maximumResponseBodyBytes,
+              c.configuration().maximumContentExpansionRatio} {
+  if (share &&
+      curl_share_setopt(share.get(), CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE) != CURLSHE_OK) {
+    share.reset();  // cookies are then not kept; everything else works
+  }
+  curl_multi_setopt(multi, CURLMOPT_PIPELINING, CURLPIPE_MULTIPLEX);
+  // Idle connections kept for reuse. libcurl's default follows the number of handles attached,
+  // which drops whenever a burst of tasks finishes at once and would close warm connections.
+  // Connections per host are limited by the admission, not by libcurl: libcurl's own cap makes
+  // transfers wait on a connection that a GOAWAY is retiring.
+  const long perHost = std::max(1, c.configuration().HTTPMaximumConnectionsPerHost);
+  curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, std::max(64L, perHost * 8));
+}
+
+IOState::~IOState() = default;
+
+std::optional<Error> IOState::setUp(Transfer& t) {
+  const auto& config = core.configuration();
+  t.cookies = share && config.HTTPShouldSetCookies && t.request.HTTPShouldHandleCookies();
+  t.easy = handles.take(t.cookies);
+  if (!t.easy) return setUpFailure(t, CURLE_FAILED_INIT, "curl_easy_init");
+  CURL* easy = t.easy.get();
+
+  OptionSetter set(easy);
+  set(CURLOPT_PRIVATE, &t);
+  set(CURLOPT_URL, t.url.c_str());
+  set(CURLOPT_ERRORBUFFER, t.errorBuffer);
+  set(CURLOPT_HEADERDATA, &t);
+  set(CURLOPT_WRITEDATA, &t);
+  set(CURLOPT_XFERINFODATA, &t);
+  // Over TLS, wait for the first connection's ALPN answer so HTTP/2 requests share it.
+  set(CURLOPT_PIPEWAIT, t.hostKey.starts_with("https") ? 1L : 0L);
+  set(CURLOPT_STREAM_WEIGHT, static_cast<long>(1 + std::clamp(t.priority, 0.0f, 1.0f) * 255));
+  set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.idleTimeout.count()));
+  set(CURLOPT_FRESH_CONNECT, t.freshConnection ? 1L : 0L);
+  set(CURLOPT_RESOLVE, static_cast<curl_slist*>(nullptr));
+
+  // Method and body. A body goes out with any method but HEAD (refused before); GET with a
+  // body is sent as such.
+  const std::string& method = t.request.httpMethod();
+  const auto& body = t.request.httpBody();
+  t.uploadBody.reset();
+  set(CURLOPT_HTTPGET, 1L);
+  set(CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
+  set(CURLOPT_NOPROGRESS, 1L);
+  if (method == "HEAD") {
+    set(CURLOPT_NOBODY, 1L);
+  } else if (method == "POST" || body) {
+    if (method != "POST") set(CURLOPT_CUSTOMREQUEST, method.c_str());
+    t.uploadBody = body.value_or(Data());
+    set(CURLOPT_POST, 1L);
+    set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(t.uploadBody->size()));
+    set(CURLOPT_POSTFIELDS,
+        t.uploadBody->empty() ? "" : reinterpret_cast<const char*>(t.uploadBody->data()));
+    set(CURLOPT_NOPROGRESS, 0L);
+  } else if (method != "GET") {
+    set(CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+
+  // Header fields: the session's extra fields unless the request sets them, then the request's,
+  // then the defaults (content codings, user agent). Fields that frame the message are the
+  // session's own and never taken from either. "Expect:" keeps libcurl from waiting for a
+  // 100 Continue before large bodies. Requests without fields share prebuilt lists.
+  const auto& fields = t.request.allHTTPHeaderFields();
+  const bool suppressExpect = t.uploadBody && !fields.contains("Expect");
+  bool listed = true;
+  if (fields.empty() && config.HTTPAdditionalHeaders.empty()) {
+    auto& shared = suppressExpect ? defaultFieldsForBodies : defaultFields;
+    if (!shared) {
+      CurlSlist list;
+      listed = appendLine(list, ("Accept-Encoding: " + acceptedEncodings()).c_str()) &&
+               (config.userAgent.empty() ||
+                appendLine(list, ("User-Agent: " + config.userAgent).c_str())) &&
+               (!suppressExpect || appendLine(list, "Expect:"));
+      if (listed) shared = std::move(list);
+    }
+    set(CURLOPT_HTTPHEADER, shared.get());
+  } else {
+    t.headerList.reset();
+    std::string line;
+    auto append = [&](const std::string& name, const std::string& value) {
+      if (!listed || isSessionOwnedField(name)) return;
+      line.assign(name).append(value.empty() ? ";" : ": ").append(value);
+      listed = appendLine(t.headerList, line.c_str());
+    };
+    for (const auto& [name, value] : config.HTTPAdditionalHeaders) {
+      if (!fields.contains(name)) append(name, value);
+    }
+    for (const auto& [name, value] : fields) append(name, value);
+    auto isSet = [&](const char* name) {
+      return fields.contains(name) || config.HTTPAdditionalHeaders.contains(name);
+    };
+    if (!isSet("Accept-Encoding")) append("Accept-Encoding", acceptedEncodings());
+    if (!isSet("User-Agent") && !config.userAgent.empty()) append("User-Agent", config.userAgent);
+    if (suppressExpect && listed) listed = appendLine(t.headerList, "Expect:");
+    set(CURLOPT_HTTPHEADER, t.headerList.get());
+  }
+  if (!listed) return setUpFailure(t, CURLE_OUT_OF_MEMORY, "curl_slist_append");
+
+  if (config.hostResolver) {
+    const auto& url = *t.request.url();
+    const auto addresses = config.hostResolver(*url.host());
+    const bool usable =
+        addresses && !addresses->empty() &&
+        std::all_of(addresses->begin(), addresses->end(), [](const std::string& address) {
+          return !address.empty() &&
+                 address.find_first_of(std::string_view(",\r\n\0", 4)) == std::string::npos;
+        });
+    if (!usable) {
+      t.abortCode = NSURLErrorCannotFindHost;
+    } else {
+      std::string entry =
+          *url.host() + ":" +
+          std::to_string(url.port().value_or(t.hostKey.starts_with("https") ? 443 : 80)) + ":";
+      for (std::size_t i = 0; i < addresses->size(); ++i) {
+        const auto& address = (*addresses)[i];
+        if (i > 0) entry += ",";
+        entry += address.find(':') != std::string::npos ? "[" + address + "]" : address;
+      }
+      if (!appendLine(t.resolveList, entry.c_str())) {
+        return setUpFailure(t, CURLE_OUT_OF_MEMORY, "curl_slist_append");
+      }
+      set(CURLOPT_RESOLVE, t.resolveList.get());
+    }
+  }
+  if (set.result() != CURLE_OK) return setUpFailure(t, set.result(), "curl_easy_setopt");
+  return std::nullopt;
+}
+
+}  // namespace zel::detail
