@@ -86,7 +86,8 @@ ResponseHeadParser::Outcome ResponseHeadParser::feedLine(std::string_view line) 
     int code = 0;
     const auto [end, ec] =
         std::from_chars(rest.data(), rest.data() + std::min<std::size_t>(rest.size(), 3), code);
-    if (ec != std::errc() || end != rest.data() + 3 || code < 100 || code > 999) {
+    const bool codeEnds = rest.size() == 3 || rest[3] == ' ';
+    if (ec != std::errc() || end != rest.data() + 3 || !codeEnds || code < 100) {
       return Outcome::Malformed;
     }
     httpVersion_.assign(line.substr(0, space));

@@ -233,7 +233,8 @@ bool NginxServer::available() {
   return nginxExecutable() && opensslExecutable();
 }
 
-NginxServer::TestPKI NginxServer::makeTestPKI(const fs::path& directory) {
+NginxServer::TestPKI NginxServer::makeTestPKI(const fs::path& directory,
+                                              CertificateValidity validity) {
   const auto& openssl = opensslExecutable();
   if (!openssl) throw std::runtime_error("NginxServer: no openssl executable found");
   const std::string tool = openssl->string();
@@ -269,10 +270,45 @@ NginxServer::TestPKI NginxServer::makeTestPKI(const fs::path& directory) {
           log);
   std::random_device random;
   const std::string serial = std::to_string((static_cast<std::uint64_t>(random()) << 20) | 1);
-  runTool({tool, "x509", "-req", "-in", request.string(), "-CA", pki.caCertificate.string(),
-           "-CAkey", (directory / "ca.key").string(), "-set_serial", serial, "-sha256", "-days",
-           "3", "-extfile", extensions.string(), "-out", pki.serverCertificate.string()},
-          log);
+  const std::string caKey = (directory / "ca.key").string();
+  if (validity == CertificateValidity::NotYetValid) {
+    // Only the ca command sets a start date in the future.
+    const fs::path caConfig = directory / "ca.cnf";
+    writeFile(caConfig, "[ ca ]\ndefault_ca = test_ca\n[ test_ca ]\ndatabase = " +
+                            (directory / "index.txt").string() + "\nnew_certs_dir = " +
+                            directory.string() + "\nserial = " + (directory / "serial").string() +
+                            "\ndefault_md = sha256\npolicy = any\nunique_subject = no\n"
+                            "[ any ]\ncommonName = supplied\n");
+    writeFile(directory / "index.txt", "");
+    writeFile(directory / "serial", "01\n");
+    runTool({tool,
+             "ca",
+             "-batch",
+             "-config",
+             caConfig.string(),
+             "-cert",
+             pki.caCertificate.string(),
+             "-keyfile",
+             caKey,
+             "-in",
+             request.string(),
+             "-startdate",
+             "20300101000000Z",
+             "-enddate",
+             "20310101000000Z",
+             "-extfile",
+             extensions.string(),
+             "-notext",
+             "-out",
+             pki.serverCertificate.string()},
+            log);
+  } else {
+    const std::string days = validity == CertificateValidity::Expired ? "-1" : "3";
+    runTool({tool, "x509", "-req", "-in", request.string(), "-CA", pki.caCertificate.string(),
+             "-CAkey", caKey, "-set_serial", serial, "-sha256", "-days", days, "-extfile",
+             extensions.string(), "-out", pki.serverCertificate.string()},
+            log);
+  }
   return pki;
 }
 
@@ -287,7 +323,7 @@ NginxServer::NginxServer(Options options) : options_(options) {
   directory_ = pattern;
   try {
     fs::create_directories(directory_ / "temp");
-    pki_ = makeTestPKI(directory_);
+    pki_ = makeTestPKI(directory_, options_.serverCertificate);
     for (int attempt = 1;; ++attempt) {
       const auto ports = freeLoopbackPorts(3);
       httpsPort_ = ports[0];
@@ -362,7 +398,8 @@ void NginxServer::writeConfig() const {
   config += "pid " + dir + "/nginx.pid;\nerror_log " + dir + "/error.log;\n";
   config += "worker_shutdown_timeout 1s;\n";
   config += "events { worker_connections 1024; }\n";
-  config += "http {\n  access_log off;\n  keepalive_requests 100000;\n";
+  config += "http {\n  access_log off;\n  keepalive_requests " +
+            std::to_string(options_.keepaliveRequests) + ";\n";
   for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
     config += std::string("  ") + kind + "_temp_path " + dir + "/temp/" + kind + ";\n";
   }

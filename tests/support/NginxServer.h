@@ -34,11 +34,19 @@ class NginxServer {
       R"({"status":"success","code":0,"message":"ok","data":{"n":1},"bookmark":""})";
   static_assert(kEnvelope.size() == 73);
 
+  /// The server certificate's dates: valid for three days from now, expired a day ago, or
+  /// valid only from 2030.
+  enum class CertificateValidity { Valid, Expired, NotYetValid };
+
   struct Options {
     /// Also serve plain HTTP/1.1 (keep-alive) on httpPort().
     bool plainHTTPListener = true;
     /// Also serve HTTPS + HTTP/2 limited to TLS 1.2 on tls12Port().
     bool tls12Listener = false;
+    CertificateValidity serverCertificate = CertificateValidity::Valid;
+    /// nginx's keepalive_requests: after this many requests a connection is retired (HTTP/2:
+    /// with a GOAWAY).
+    int keepaliveRequests = 100000;
     /// How long start-up may take before it counts as failed.
     std::chrono::milliseconds startTimeout{10000};
   };
@@ -56,7 +64,8 @@ class NginxServer {
   /// Makes a test PKI in `directory` (which must exist) with the openssl tool: a CA, a server
   /// certificate it signs (subjectAltName DNS:localhost, IP:127.0.0.1) and an unrelated CA.
   /// Throws std::runtime_error when a step fails or takes too long.
-  static TestPKI makeTestPKI(const std::filesystem::path& directory);
+  static TestPKI makeTestPKI(const std::filesystem::path& directory,
+                             CertificateValidity validity = CertificateValidity::Valid);
 
   /// Starts nginx and waits until every listener accepts connections.
   NginxServer();
