@@ -1,6 +1,7 @@
 #include "TransferCallbacks.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -79,8 +80,9 @@ std::size_t writeCallback(char* buffer, std::size_t size, std::size_t count, voi
     curl_easy_getinfo(t.easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &received);
     if (static_cast<double>(decoded) >
         static_cast<double>(received) * limits.maximumContentExpansionRatio) {
-      return refuseBody(t, "The compressed response body expands more than " +
-                               std::to_string(limits.maximumContentExpansionRatio) +
+      char ratio[32];
+      std::snprintf(ratio, sizeof ratio, "%g", limits.maximumContentExpansionRatio);
+      return refuseBody(t, std::string("The compressed response body expands more than ") + ratio +
                                " times; it was not decoded further.");
     }
   }

@@ -298,3 +298,60 @@ TEST_F(NginxIntegration, PinnedPublicKeyMustMatchTheServersKey) {
 
 }  // namespace
 }  // namespace zel
+
+namespace zel {
+namespace {
+
+// Servers of their own: a certificate out of its dates, connections retired every 3 requests.
+std::unique_ptr<NginxServer> startNginx(NginxServer::Options options) {
+  if (!NginxServer::available()) return nullptr;
+  return std::make_unique<NginxServer>(options);
+}
+
+TEST(NginxServers, CertificatesOutOfTheirDatesGiveTheirOwnCodes) {
+  using Validity = NginxServer::CertificateValidity;
+  for (const auto& [validity, code] :
+       {std::pair{Validity::Expired, NSURLErrorServerCertificateHasBadDate},
+        std::pair{Validity::NotYetValid, NSURLErrorServerCertificateNotYetValid}}) {
+    const auto server = startNginx({.plainHTTPListener = false, .serverCertificate = validity});
+    if (!server) GTEST_SKIP() << "nginx or openssl is not installed";
+    auto config = URLSessionConfiguration::ephemeralSessionConfiguration();
+    config.trustedCAFile = server->caFile();
+    auto session = URLSession::sessionWithConfiguration(config);
+    OutcomeWaiter waiter;
+    session->dataTaskWithRequest(requestFor(server->httpsURL("/envelope")), waiter.handler())
+        ->resume();
+    const auto outcome = waiter.wait();
+    ASSERT_TRUE(outcome && outcome->error);
+    EXPECT_EQ(outcome->error->code(), code) << outcome->error->description();
+  }
+}
+
+TEST(NginxServers, ConnectionsRetiredByGoawayFailNoRequest) {
+  const auto server = startNginx({.plainHTTPListener = false, .keepaliveRequests = 3});
+  if (!server) GTEST_SKIP() << "nginx or openssl is not installed";
+  auto config = URLSessionConfiguration::ephemeralSessionConfiguration();
+  config.trustedCAFile = server->caFile();
+  auto session = URLSession::sessionWithConfiguration(config);
+  int failures = 0;
+  std::string firstFailure;
+  for (int round = 0; round < 10; ++round) {
+    std::vector<OutcomeWaiter> waiters(30);
+    for (auto& waiter : waiters) {
+      session->dataTaskWithRequest(requestFor(server->httpsURL("/envelope")), waiter.handler())
+          ->resume();
+    }
+    for (auto& waiter : waiters) {
+      const auto outcome = waiter.wait();
+      const bool ok = outcome && !outcome->error && outcome->data &&
+                      outcome->data->stringView() == NginxServer::kEnvelope;
+      if (!ok && failures++ == 0) {
+        firstFailure = outcome && outcome->error ? outcome->error->description() : "no outcome";
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0) << "first: " << firstFailure;
+}
+
+}  // namespace
+}  // namespace zel
