@@ -109,6 +109,10 @@ LaneResult runRaw(const Options& o) {
       curl_easy_setopt(slot.easy, CURLOPT_PIPEWAIT, 1L);
     }
     if (!o.cacert.empty()) curl_easy_setopt(slot.easy, CURLOPT_CAINFO, o.cacert.c_str());
+    // The same default fields the session sends (libcurl adds "Accept: */*" to both), so the
+    // lanes compare like for like.
+    curl_easy_setopt(slot.easy, CURLOPT_ACCEPT_ENCODING, "");
+    curl_easy_setopt(slot.easy, CURLOPT_USERAGENT, "ZELNetworking/1.0");
   }
   result.latenciesMicros.reserve(static_cast<std::size_t>(o.requests));
   const auto start = Clock::now();

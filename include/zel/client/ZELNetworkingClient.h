@@ -248,7 +248,8 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
   // The path resolved against the base URL, or read alone without one.
   [[nodiscard]] static std::optional<URL> resolvePath(std::string_view path,
                                                       const std::optional<URL>& baseURL);
-  // Steps 1-9 of building, shared by the asynchronous and the synchronous forms.
+  // The request as built before its body is encoded: shared by the asynchronous and the
+  // synchronous forms.
   struct PreparedRequest {
     URLRequest request;
     ParameterDictionary parameters;
