@@ -316,8 +316,10 @@ void IOState::resumeAfterBacklog(const std::shared_ptr<URLSessionTask>& task) {
   Transfer& t = *it->second;
   t.paused = false;
   t.lastActivity = SteadyClock::now();
-  // libcurl may hand the held bytes to the write callback from inside this call.
-  curl_easy_pause(t.easy.get(), CURLPAUSE_CONT);
+  // libcurl hands the held bytes to the write callback from inside this call; when the callback
+  // stops the transfer there, libcurl only says so here.
+  const CURLcode resumed = curl_easy_pause(t.easy.get(), CURLPAUSE_CONT);
+  if (resumed != CURLE_OK) transferDone(t, resumed);
 }
 
 void IOState::deliverBodyPiece(Transfer& t) {
