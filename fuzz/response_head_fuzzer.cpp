@@ -27,9 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto a = whole.takeHead();
     const auto b = split.takeHead();
     zel::fuzz::check(a.statusCode >= 200 && a.statusCode <= 999, "a final status code");
-    zel::fuzz::check(a.statusCode == b.statusCode && a.httpVersion == b.httpVersion &&
-                         a.headers == b.headers,
-                     "a split does not change the head");
+    zel::fuzz::check(
+        a.statusCode == b.statusCode && a.httpVersion == b.httpVersion && a.headers == b.headers,
+        "a split does not change the head");
     for (const auto& [name, value] : a.headers) {
       zel::fuzz::check(!name.empty() && name.find_first_of("\r\n") == std::string::npos,
                        "field names hold no line breaks");
