@@ -24,6 +24,9 @@ CurlEasy EasyHandlePool::take(bool cookies) {
 
 void EasyHandlePool::give(CurlEasy easy) {
   if (!easy) return;
+  // A reset keeps the cookie files named for a transfer that never started (and leaks them);
+  // naming none frees them.
+  curl_easy_setopt(easy.get(), CURLOPT_COOKIEFILE, static_cast<const char*>(nullptr));
   curl_easy_reset(easy.get());
   spare_.push_back(std::move(easy));
 }

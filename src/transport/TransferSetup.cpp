@@ -58,10 +58,9 @@ CURLcode prepareHandle(CURL* easy, bool cookies, const void* context) {
   set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   if (config.trustedCAFile) set(CURLOPT_CAINFO, config.trustedCAFile->c_str());
   if (config.pinnedPublicKeys) set(CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
-  if (cookies) {
-    set(CURLOPT_SHARE, io.share.get());
-    set(CURLOPT_COOKIEFILE, "");
-  }
+  // Set either way: a reset handle may still hold the share from its last transfer.
+  set(CURLOPT_SHARE, cookies ? io.share.get() : static_cast<CURLSH*>(nullptr));
+  if (cookies) set(CURLOPT_COOKIEFILE, "");  // turns the cookie engine on
   return set.result();
 }
 
