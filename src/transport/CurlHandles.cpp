@@ -10,25 +10,37 @@ bool appendLine(CurlSlist& list, const char* line) {
   return true;
 }
 
-CurlEasy EasyHandlePool::take(bool cookies) {
-  CurlEasy easy;
-  if (!spare_.empty()) {
-    easy = std::move(spare_.back());
-    spare_.pop_back();
-  } else {
-    easy.reset(curl_easy_init());
+EasyHandlePool::Handle EasyHandlePool::take(bool cookies) {
+  auto& prepared = cookies ? withCookies_ : withoutCookies_;
+  if (!prepared.empty()) {
+    Handle handle = std::move(prepared.back());
+    prepared.pop_back();
+    return handle;
   }
-  if (easy && prepare_(easy.get(), cookies, context_) != CURLE_OK) easy.reset();
-  return easy;
+  Handle handle;
+  if (!reset_.empty()) {
+    handle.easy = std::move(reset_.back());
+    reset_.pop_back();
+  } else {
+    handle.easy.reset(curl_easy_init());
+  }
+  if (handle.easy && prepare_(handle.easy.get(), cookies, context_) != CURLE_OK) {
+    handle.easy.reset();
+  }
+  return handle;
 }
 
-void EasyHandlePool::give(CurlEasy easy) {
-  if (!easy) return;
+void EasyHandlePool::give(Handle handle, bool cookies, bool mayHaveRetried) {
+  if (!handle.easy) return;
+  if (!mayHaveRetried && ++handle.transfersSinceReset < kTransfersBetweenResets) {
+    (cookies ? withCookies_ : withoutCookies_).push_back(std::move(handle));
+    return;
+  }
   // A reset keeps the cookie files named for a transfer that never started (and leaks them);
   // naming none frees them.
-  curl_easy_setopt(easy.get(), CURLOPT_COOKIEFILE, static_cast<const char*>(nullptr));
-  curl_easy_reset(easy.get());
-  spare_.push_back(std::move(easy));
+  curl_easy_setopt(handle.easy.get(), CURLOPT_COOKIEFILE, static_cast<const char*>(nullptr));
+  curl_easy_reset(handle.easy.get());
+  reset_.push_back(std::move(handle.easy));
 }
 
 }  // namespace zel::detail

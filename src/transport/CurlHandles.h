@@ -33,26 +33,38 @@ using CurlShare = std::unique_ptr<CURLSH, CurlShareCleanup>;
 /// Appends one line to a header list; false (list unchanged) when libcurl could not.
 [[nodiscard]] bool appendLine(CurlSlist& list, const char* line);
 
-/// Easy handles kept for reuse. A handle is reset when it comes back: libcurl 7.88 keeps
-/// counting its retries on dead pooled connections across transfers until only a reset clears
-/// the count, and then fails a healthy request with "Connection died, tried 5 times". The
-/// session-wide options are set again when a handle is taken.
+/// Easy handles kept for reuse. libcurl 7.88 keeps counting a handle's retries on dead pooled
+/// connections across transfers, until only a reset clears the count, and then fails a healthy
+/// request with "Connection died, tried 5 times". A handle is therefore reset after a transfer
+/// that may have retried (it failed, or it opened a connection: a retry does) and after every
+/// kTransfersBetweenResets transfers in any case; a reset handle gets the session-wide options
+/// again when it is taken. Handles that share the session's cookie store are kept apart.
 class EasyHandlePool {
  public:
+  static constexpr int kTransfersBetweenResets = 4;
+
   /// Sets the options every transfer of the session shares (callbacks, protocols, TLS trust,
   /// cookies) on a new or reset handle.
   using Prepare = CURLcode (*)(CURL* easy, bool cookies, const void* context);
 
+  struct Handle {
+    CurlEasy easy;
+    int transfersSinceReset = 0;
+  };
+
   EasyHandlePool(Prepare prepare, const void* context) : prepare_(prepare), context_(context) {}
 
-  /// A prepared handle; null when libcurl could not make or prepare one.
-  [[nodiscard]] CurlEasy take(bool cookies);
-  void give(CurlEasy easy);
+  /// A prepared handle; its easy is null when libcurl could not make or prepare one.
+  [[nodiscard]] Handle take(bool cookies);
+  /// Takes a handle back after a transfer; mayHaveRetried resets it.
+  void give(Handle handle, bool cookies, bool mayHaveRetried);
 
  private:
   Prepare prepare_;
   const void* context_;
-  std::vector<CurlEasy> spare_;
+  std::vector<Handle> withCookies_;
+  std::vector<Handle> withoutCookies_;
+  std::vector<CurlEasy> reset_;
 };
 
 }  // namespace zel::detail

@@ -31,7 +31,8 @@ bool isHTTPToken(std::string_view text) noexcept {
 }
 
 bool isSafeFieldValue(std::string_view value) noexcept {
-  return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+  return std::none_of(value.begin(), value.end(),
+                      [](char c) { return c == '\r' || c == '\n' || c == '\0'; });
 }
 
 bool isHTTPScheme(const std::optional<std::string>& scheme) noexcept {

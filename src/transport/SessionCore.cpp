@@ -51,7 +51,8 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
   Transfer& t = *owned;
   t.task = task;
   t.io = this;
-  t.streaming = task->reportsToDelegate(kKey);
+  const auto facts = task->startFacts(kKey);
+  t.streaming = facts.reportsToDelegate;
   if (t.streaming) t.backlog = std::make_shared<StreamBacklog>();
   t.taskStartDate = std::chrono::system_clock::now();
   t.taskStartSteady = SteadyClock::now();
@@ -59,14 +60,13 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
   t.resourceDeadline =
       t.taskStartSteady +
       std::chrono::milliseconds(static_cast<std::int64_t>(std::min(resource, 1e9) * 1000));
-  t.request = task->originalRequest();
   transfers.emplace(task->taskIdentifier(), std::move(owned));
   // cancel() may have run between resume() and this command: its command found nothing.
-  if (task->isCanceling(kKey)) {
-    finish(t, makeURLError(NSURLErrorCancelled, urlText(t.request)));
+  if (facts.canceling) {
+    finish(t, makeURLError(NSURLErrorCancelled, urlText(t.request())));
     return;
   }
-  if (auto invalid = validateRequest(t.request, core.configurationProblem())) {
+  if (auto invalid = validateRequest(t.request(), core.configurationProblem())) {
     finish(t, std::move(*invalid));
     return;
   }
@@ -76,12 +76,12 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
 void IOState::queueForHost(Transfer& t) {
   t.moveTo(Transfer::Phase::WaitingForHost);
   t.resetHop();
-  t.url = t.request.url()->absoluteString();
-  t.hostKey = hostKeyFor(*t.request.url());
+  t.url = t.request().url()->absoluteString();
+  t.hostKey = hostKeyFor(*t.request().url());
   t.priority = t.task->priority();
   t.lastActivity = SteadyClock::now();
-  const double requestTimeout = t.request.timeoutInterval() != URLRequest::kDefaultTimeoutInterval
-                                    ? t.request.timeoutInterval()
+  const double requestTimeout = t.request().timeoutInterval() != URLRequest::kDefaultTimeoutInterval
+                                    ? t.request().timeoutInterval()
                                     : core.configuration().timeoutIntervalForRequest;
   t.idleTimeout =
       std::chrono::milliseconds(static_cast<std::int64_t>(std::max(0.001, requestTimeout) * 1000));
@@ -117,7 +117,8 @@ void IOState::attach(Transfer& t) {
   }
   const CURLMcode added = curl_multi_add_handle(multi, t.easy.get());
   if (added != CURLM_OK) {
-    refusedAtSetUp.emplace_back(&t, multiFailure(t.url, added, "curl_multi_add_handle"));
+    refusedAtSetUp.emplace_back(&t,
+                                multiFailure(std::string(t.url), added, "curl_multi_add_handle"));
     return;
   }
   t.addedToMulti = true;
@@ -127,7 +128,7 @@ void IOState::detach(Transfer& t) {
   if (!t.easy) return;
   if (t.addedToMulti) curl_multi_remove_handle(multi, t.easy.get());
   t.addedToMulti = false;
-  handles.give(std::move(t.easy));
+  handles.give({std::move(t.easy), t.easyTransfersSinceReset}, t.cookies, t.easyMayHaveRetried);
   t.headerList.reset();
   t.resolveList.reset();
   admission.release(t.hostKey);
@@ -137,7 +138,7 @@ bool IOState::headReceived(Transfer& t) {
   if (core.collectsMetrics()) captureTLSInfo(t);
   auto head = t.parser.takeHead();
   auto response = std::make_shared<const HTTPURLResponse>(
-      *t.request.url(), head.statusCode, std::move(head.httpVersion), std::move(head.headers));
+      *t.request().url(), head.statusCode, std::move(head.httpVersion), std::move(head.headers));
   t.response = response;
   if (isRedirectStatus(response->statusCode()) && response->valueForHTTPHeaderField("Location")) {
     t.redirecting = true;
@@ -173,12 +174,14 @@ void IOState::transferDone(Transfer& t, CURLcode code) {
     t.abortReason = "The connection closed before the response head was complete.";
   }
   const long httpVersion = longInfo(t.easy.get(), CURLINFO_HTTP_VERSION);
+  // Only a clean transfer over a connection it did not open cannot have retried inside libcurl.
+  t.easyMayHaveRetried = code != CURLE_OK || longInfo(t.easy.get(), CURLINFO_NUM_CONNECTS) != 0;
   bool retry = false;
   if (code != CURLE_OK && !t.abortCode && !t.retried) {
     retry = shouldRetry(FailedAttempt{
         .code = code,
         .errorText = t.errorBuffer,
-        .method = t.request.httpMethod(),
+        .method = t.request().httpMethod(),
         .reusedConnection = longInfo(t.easy.get(), CURLINFO_NUM_CONNECTS) == 0,
         .responseStarted = t.parser.sawBytes(),
     });
@@ -223,8 +226,8 @@ void IOState::cancel(const std::shared_ptr<URLSessionTask>& task, std::int64_t c
       break;
   }
   std::string description = NSURLErrorLocalizedDescription(code);
-  finish(t, makeURLError(code, t.url.empty() ? urlText(t.request) : t.url, std::nullopt,
-                         std::move(description)));
+  finish(t, makeURLError(code, t.url.empty() ? urlText(t.request()) : std::string(t.url),
+                         std::nullopt, std::move(description)));
   admitWaiting(hostKey);
 }
 

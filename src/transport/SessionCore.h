@@ -108,6 +108,7 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   // Calls fn(session, delegate) when both are there.
   template <class Fn>
   void withDelegate(Fn&& fn) {
+    if (!collectsMetrics_) return;  // made without a delegate: there never is one
     URLSession* session = facade_.load();
     const auto current = delegate();
     if (session != nullptr && current) fn(*session, *current);

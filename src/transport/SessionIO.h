@@ -50,6 +50,9 @@ struct IOState {
   // Admitted but never added to libcurl; they end after the admission round.
   std::vector<std::pair<Transfer*, Error>> refusedAtSetUp;
   SteadyClock::time_point nextTimerCheck;
+  // Whether the environment names a proxy, read once when the session starts: libcurl would
+  // read it again for every transfer.
+  const bool proxyFromEnvironment;
 
   [[nodiscard]] const IOLimits& limits() const noexcept { return limits_; }
 

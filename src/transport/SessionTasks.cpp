@@ -61,11 +61,12 @@ void SessionCore::cancelTask(const std::shared_ptr<URLSessionTask>& task, bool s
 }
 
 void SessionCore::forgetTask(std::uint64_t identifier) {
-  {
-    std::lock_guard lock(mutex_);
-    liveTasks_.erase(identifier);
+  std::unique_lock lock(mutex_);
+  liveTasks_.erase(identifier);
+  if (invalidated_) {
+    lock.unlock();
+    finishInvalidationIfIdle();
   }
-  finishInvalidationIfIdle();
 }
 
 void SessionCore::getTasks(std::function<void(std::vector<std::shared_ptr<URLSessionDataTask>>,
@@ -116,11 +117,12 @@ void SessionCore::invalidate(bool cancelTasks) {
 }
 
 void SessionCore::outcomeDelivered() {
-  {
-    std::lock_guard lock(mutex_);
-    --pendingDeliveries_;
+  std::unique_lock lock(mutex_);
+  --pendingDeliveries_;
+  if (invalidated_) {
+    lock.unlock();
+    finishInvalidationIfIdle();
   }
-  finishInvalidationIfIdle();
 }
 
 // An invalidated session stops its I/O thread once no task is left, and tells its delegate

@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CurlHandles.h"
@@ -60,12 +61,14 @@ struct Transfer {
   bool bodyPending = false;  // streaming: a piece waits in body for this round's flush
 
   // The current hop.
-  URLRequest request;
-  std::string url;  // the hop request's absolute URL
+  std::optional<URLRequest> redirectedRequest;  // the hop's request once a redirect was followed
+  std::string_view url;  // the hop request's absolute URL (a NUL-terminated string it owns)
   std::string hostKey;
   float priority = 0.5f;
   CurlEasy easy;
-  bool cookies = false;  // the handle shares the session's cookie store
+  int easyTransfersSinceReset = 0;
+  bool easyMayHaveRetried = true;  // cleared once libcurl reports a clean transfer
+  bool cookies = false;            // the handle shares the session's cookie store
   bool addedToMulti = false;
   bool freshConnection = false;  // this hop must not reuse a pooled connection
   CurlSlist headerList;
@@ -90,6 +93,11 @@ struct Transfer {
   std::optional<std::uint16_t> tlsVersion;
   std::optional<std::string> tlsCipher;
   char errorBuffer[CURL_ERROR_SIZE] = {};
+
+  /// The current hop's request: the task's own until a redirect is followed.
+  [[nodiscard]] const URLRequest& request() const noexcept {
+    return redirectedRequest ? *redirectedRequest : task->originalRequest();
+  }
 
   /// Changes phase; an unexpected change is reported (it is a bug in the engine).
   void moveTo(Phase next);

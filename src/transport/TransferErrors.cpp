@@ -70,8 +70,8 @@ Error IOState::transferError(Transfer& t, CURLcode code) {
   std::string description =
       t.abortReason ? *t.abortReason
                     : NSURLErrorLocalizedDescription(
-                          mapped, t.request.url() ? t.request.url()->host().value_or("") : "");
-  return makeURLError(mapped, t.url, std::move(underlying), std::move(description));
+                          mapped, t.request().url() ? t.request().url()->host().value_or("") : "");
+  return makeURLError(mapped, std::string(t.url), std::move(underlying), std::move(description));
 }
 
 }  // namespace zel::detail

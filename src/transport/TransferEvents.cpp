@@ -16,7 +16,7 @@ const TaskEngineKey kKey{};
 
 void IOState::followRedirect(Transfer& t) {
   auto proposal =
-      proposeRedirect(t.request, static_cast<const HTTPURLResponse&>(*t.response), t.hops);
+      proposeRedirect(t.request(), static_cast<const HTTPURLResponse&>(*t.response), t.hops);
   if (auto* error = std::get_if<Error>(&proposal)) {
     finish(t, std::move(*error));
     return;
@@ -42,9 +42,10 @@ void IOState::redirectDecided(const std::shared_ptr<URLSessionTask>& task,
   }
   ++t.hops;
   t.freshConnection = false;
-  t.request = std::move(*request);
-  task->setCurrentRequest(kKey, t.request);
-  if (auto invalid = validateRequest(t.request, core.configurationProblem())) {
+  t.url = {};  // viewed the previous request
+  t.redirectedRequest = std::move(*request);
+  task->setCurrentRequest(kKey, t.request());
+  if (auto invalid = validateRequest(t.request(), core.configurationProblem())) {
     finish(t, std::move(*invalid));
     return;
   }

@@ -49,7 +49,7 @@ void captureTLSInfo(Transfer& t) {
 
 URLSessionTaskTransactionMetrics collectTransactionMetrics(Transfer& t) {
   URLSessionTaskTransactionMetrics m;
-  m.request = t.request;
+  m.request = t.request();
   m.response = t.response;
   m.fetchStartDate = t.fetchStartDate;
   m.resourceFetchType = URLSessionTaskMetricsResourceFetchType::NetworkLoad;

@@ -3,6 +3,7 @@
 // transfer on a reused handle carries over).
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "RequestValidation.h"
@@ -43,6 +44,14 @@ class OptionSetter {
   CURLcode result_ = CURLE_OK;
 };
 
+bool environmentNamesAProxy() {
+  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
 CURLcode prepareHandle(CURL* easy, bool cookies, const void* context) {
   const auto& io = *static_cast<const IOState*>(context);
   const auto& config = io.core.configuration();
@@ -56,18 +65,21 @@ CURLcode prepareHandle(CURL* easy, bool cookies, const void* context) {
   set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
   // Through a proxy (from the environment), the CONNECT reply is not the response's head.
   set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  if (!io.proxyFromEnvironment) set(CURLOPT_PROXY, "");
   if (config.trustedCAFile) set(CURLOPT_CAINFO, config.trustedCAFile->c_str());
   if (config.pinnedPublicKeys) set(CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
-  // Set either way: a reset handle may still hold the share from its last transfer.
-  set(CURLOPT_SHARE, cookies ? io.share.get() : static_cast<CURLSH*>(nullptr));
-  if (cookies) set(CURLOPT_COOKIEFILE, "");  // turns the cookie engine on
+  if (cookies) {
+    set(CURLOPT_SHARE, io.share.get());
+    set(CURLOPT_COOKIEFILE, "");  // turns the cookie engine on
+  }
   return set.result();
 }
 
 Error setUpFailure(const Transfer& t, CURLcode code, const char* what) {
   ErrorUserInfo info;
   info.set(NSLocalizedDescriptionKey, std::string(what) + ": " + curl_easy_strerror(code));
-  return makeURLError(NSURLErrorUnknown, t.url, Error(CURLErrorDomain, code, std::move(info)),
+  return makeURLError(NSURLErrorUnknown, std::string(t.url),
+                      Error(CURLErrorDomain, code, std::move(info)),
                       "The request could not be set up: " + std::string(curl_easy_strerror(code)));
 }
 
@@ -79,6 +91,7 @@ IOState::IOState(SessionCore& c, CURLM* m)
       share(curl_share_init()),
       handles(prepareHandle, this),
       admission(c.configuration().HTTPMaximumConnectionsPerHost),
+      proxyFromEnvironment(environmentNamesAProxy()),
       limits_{c.configuration().maximumResponseBodyBytes,
               c.configuration().maximumContentExpansionRatio} {
   if (share &&
@@ -98,14 +111,17 @@ IOState::~IOState() = default;
 
 std::optional<Error> IOState::setUp(Transfer& t) {
   const auto& config = core.configuration();
-  t.cookies = share && config.HTTPShouldSetCookies && t.request.HTTPShouldHandleCookies();
-  t.easy = handles.take(t.cookies);
-  if (!t.easy) return setUpFailure(t, CURLE_FAILED_INIT, "curl_easy_init");
+  t.cookies = share && config.HTTPShouldSetCookies && t.request().HTTPShouldHandleCookies();
+  auto handle = handles.take(t.cookies);
+  if (!handle.easy) return setUpFailure(t, CURLE_FAILED_INIT, "curl_easy_init");
+  t.easy = std::move(handle.easy);
+  t.easyTransfersSinceReset = handle.transfersSinceReset;
+  t.easyMayHaveRetried = true;
   CURL* easy = t.easy.get();
 
   OptionSetter set(easy);
   set(CURLOPT_PRIVATE, &t);
-  set(CURLOPT_URL, t.url.c_str());
+  set(CURLOPT_URL, t.url.data());  // the view ends at its string's NUL
   set(CURLOPT_ERRORBUFFER, t.errorBuffer);
   set(CURLOPT_HEADERDATA, &t);
   set(CURLOPT_WRITEDATA, &t);
@@ -119,10 +135,11 @@ std::optional<Error> IOState::setUp(Transfer& t) {
 
   // Method and body. A body goes out with any method but HEAD (refused before); GET with a
   // body is sent as such.
-  const std::string& method = t.request.httpMethod();
-  const auto& body = t.request.httpBody();
+  const std::string& method = t.request().httpMethod();
+  const auto& body = t.request().httpBody();
   t.uploadBody.reset();
   set(CURLOPT_HTTPGET, 1L);
+  set(CURLOPT_NOBODY, 0L);
   set(CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
   set(CURLOPT_NOPROGRESS, 1L);
   if (method == "HEAD") {
@@ -143,7 +160,7 @@ std::optional<Error> IOState::setUp(Transfer& t) {
   // then the defaults (content codings, user agent). Fields that frame the message are the
   // session's own and never taken from either. "Expect:" keeps libcurl from waiting for a
   // 100 Continue before large bodies. Requests without fields share prebuilt lists.
-  const auto& fields = t.request.allHTTPHeaderFields();
+  const auto& fields = t.request().allHTTPHeaderFields();
   const bool suppressExpect = t.uploadBody && !fields.contains("Expect");
   bool listed = true;
   if (fields.empty() && config.HTTPAdditionalHeaders.empty()) {
@@ -180,7 +197,7 @@ std::optional<Error> IOState::setUp(Transfer& t) {
   if (!listed) return setUpFailure(t, CURLE_OUT_OF_MEMORY, "curl_slist_append");
 
   if (config.hostResolver) {
-    const auto& url = *t.request.url();
+    const auto& url = *t.request().url();
     const auto addresses = config.hostResolver(*url.host());
     const bool usable =
         addresses && !addresses->empty() &&

@@ -102,14 +102,9 @@ void URLSessionTask::cancel() {
   core->cancelTask(shared_from_this(), previous != URLSessionTaskState::Suspended);
 }
 
-bool URLSessionTask::reportsToDelegate(const detail::TaskEngineKey&) const {
+URLSessionTask::StartFacts URLSessionTask::startFacts(const detail::TaskEngineKey&) const {
   std::lock_guard lock(mutex_);
-  return !completionHandler_;
-}
-
-bool URLSessionTask::isCanceling(const detail::TaskEngineKey&) const {
-  std::lock_guard lock(mutex_);
-  return state_ == URLSessionTaskState::Canceling;
+  return {!completionHandler_, state_ == URLSessionTaskState::Canceling};
 }
 
 void URLSessionTask::setResponse(const detail::TaskEngineKey&,

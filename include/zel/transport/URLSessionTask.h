@@ -92,10 +92,11 @@ class URLSessionTask : public std::enable_shared_from_this<URLSessionTask> {
     std::shared_ptr<const URLResponse> response;
   };
 
-  /// Whether the task reports to its delegate (no completion handler).
-  [[nodiscard]] bool reportsToDelegate(const detail::TaskEngineKey&) const;
-  /// Whether cancel() was called before the engine started the task.
-  [[nodiscard]] bool isCanceling(const detail::TaskEngineKey&) const;
+  struct StartFacts {
+    bool reportsToDelegate;  // no completion handler
+    bool canceling;          // cancel() came before the engine started the task
+  };
+  [[nodiscard]] StartFacts startFacts(const detail::TaskEngineKey&) const;
   void setResponse(const detail::TaskEngineKey&, std::shared_ptr<const URLResponse> response);
   void setCurrentRequest(const detail::TaskEngineKey&, URLRequest request);
   void addBytesReceived(const detail::TaskEngineKey&, std::int64_t count) noexcept;
