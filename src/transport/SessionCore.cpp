@@ -74,8 +74,9 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
 }
 
 void IOState::queueForHost(Transfer& t) {
+  const bool firstHop = t.phase == Transfer::Phase::Created;
   t.moveTo(Transfer::Phase::WaitingForHost);
-  t.resetHop();
+  if (!firstHop) t.resetHop();  // a new transfer starts clean
   t.url = t.request().url()->absoluteString();
   t.hostKey = hostKeyFor(*t.request().url());
   t.priority = t.task->priority();
@@ -131,6 +132,7 @@ void IOState::detach(Transfer& t) {
   handles.give({std::move(t.easy), t.easyTransfersSinceReset}, t.cookies, t.easyMayHaveRetried);
   t.headerList.reset();
   t.resolveList.reset();
+  t.parsedURL.reset();
   admission.release(t.hostKey);
 }
 

@@ -75,6 +75,30 @@ CURLcode prepareHandle(CURL* easy, bool cookies, const void* context) {
   return set.result();
 }
 
+// The URL in parts, from what URL already parsed: libcurl would parse the text again for every
+// transfer. Null for what parts cannot say as written (credentials, IPv6 zones).
+CurlUrl urlInParts(const URL& url) {
+  if (url.user() || url.password()) return nullptr;
+  const std::string& host = *url.host();
+  if (host.find('%') != std::string::npos) return nullptr;
+  CurlUrl parts(curl_url());
+  if (!parts) return nullptr;
+  CURLU* u = parts.get();
+  const bool ipv6 = host.find(':') != std::string::npos;
+  bool ok = curl_url_set(u, CURLUPART_SCHEME, url.scheme()->c_str(), 0) == CURLUE_OK &&
+            curl_url_set(u, CURLUPART_HOST, ipv6 ? ("[" + host + "]").c_str() : host.c_str(), 0) ==
+                CURLUE_OK;
+  if (ok && url.port()) {
+    ok = curl_url_set(u, CURLUPART_PORT, std::to_string(*url.port()).c_str(), 0) == CURLUE_OK;
+  }
+  if (ok && !url.percentEncodedPath().empty()) {
+    ok = curl_url_set(u, CURLUPART_PATH, url.percentEncodedPath().c_str(), 0) == CURLUE_OK;
+  }
+  if (ok && url.query())
+    ok = curl_url_set(u, CURLUPART_QUERY, url.query()->c_str(), 0) == CURLUE_OK;
+  return ok ? std::move(parts) : nullptr;
+}
+
 Error setUpFailure(const Transfer& t, CURLcode code, const char* what) {
   ErrorUserInfo info;
   info.set(NSLocalizedDescriptionKey, std::string(what) + ": " + curl_easy_strerror(code));
@@ -121,7 +145,15 @@ std::optional<Error> IOState::setUp(Transfer& t) {
 
   OptionSetter set(easy);
   set(CURLOPT_PRIVATE, &t);
-  set(CURLOPT_URL, t.url.data());  // the view ends at its string's NUL
+  // A reused handle keeps the text of an earlier URL unless it is cleared.
+  t.parsedURL = urlInParts(*t.request().url());
+  if (t.parsedURL) {
+    set(CURLOPT_URL, static_cast<const char*>(nullptr));
+    set(CURLOPT_CURLU, t.parsedURL.get());
+  } else {
+    set(CURLOPT_CURLU, static_cast<CURLU*>(nullptr));
+    set(CURLOPT_URL, t.url.data());  // the view ends at its string's NUL
+  }
   set(CURLOPT_ERRORBUFFER, t.errorBuffer);
   set(CURLOPT_HEADERDATA, &t);
   set(CURLOPT_WRITEDATA, &t);
