@@ -2,6 +2,7 @@
 // delegate queue, where it runs in event order. Body pieces and the ending wait while the
 // delegate decides on the response.
 
+#include "RequestValidation.h"
 #include "SessionCore.h"
 #include "TaskEngineKey.h"
 #include "Transfer.h"
@@ -34,10 +35,8 @@ void SessionCore::postToDelegateQueue(std::function<void()> work) {
 }
 
 void SessionCore::deliverResponse(const std::shared_ptr<URLSessionTask>& task,
-                                  std::shared_ptr<const URLResponse> response,
-                                  std::shared_ptr<StreamBacklog> backlog) {
-  postToDelegateQueue([self = shared_from_this(), task, response = std::move(response),
-                       backlog = std::move(backlog)] {
+                                  std::shared_ptr<const URLResponse> response) {
+  postToDelegateQueue([self = shared_from_this(), task, response = std::move(response)] {
     auto& gate = task->responseGate(kKey);
     if (gate.cancelledByDisposition) return;
     self->withDelegate([&](URLSession& session, URLSessionDelegate& delegate) {
@@ -133,7 +132,7 @@ void SessionCore::deliverCompletion(const std::shared_ptr<URLSessionTask>& task,
 
     void deliver() {
       if (task->responseGate(kKey).cancelledByDisposition && !error) {
-        error = makeURLError(NSURLErrorCancelled, urlOf(task->currentRequest()));
+        error = makeURLError(NSURLErrorCancelled, urlText(task->currentRequest()));
       }
       // Each callback looks the session up anew: the one before may have let it go.
       self->withDelegate([&](URLSession& session, URLSessionDelegate& delegate) {
@@ -148,11 +147,6 @@ void SessionCore::deliverCompletion(const std::shared_ptr<URLSessionTask>& task,
         });
       }
       self->outcomeDelivered();
-    }
-
-    static std::optional<std::string> urlOf(const URLRequest& request) {
-      if (!request.url()) return std::nullopt;
-      return request.url()->absoluteString();
     }
   };
   {

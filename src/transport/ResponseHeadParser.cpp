@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "RequestValidation.h"
+
 namespace zel::detail {
 namespace {
 
@@ -107,6 +109,8 @@ ResponseHeadParser::Outcome ResponseHeadParser::feedLine(std::string_view line) 
   if (colon == std::string_view::npos || colon == 0) return Outcome::Malformed;
   const auto name = trim(line.substr(0, colon));
   const auto value = trim(line.substr(colon + 1));
+  // A name is a token; a value holds no bare CR or NUL (a line break smuggled into a field).
+  if (!isHTTPToken(name) || !isSafeFieldValue(value)) return Outcome::Malformed;
   if (fields_.empty()) fields_.reserve(12);  // typical heads need no regrowth
   lastField_ = fieldIndex(name);
   if (lastField_ != kNoField) {

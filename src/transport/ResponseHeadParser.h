@@ -4,6 +4,8 @@
 //
 // Bytes may arrive in any pieces (libcurl hands over whole lines; the parser does not rely on
 // it). Repeated fields are joined with ", "; obsolete folded lines continue the field before.
+// A field name that is not a token, or a value with a bare CR or a NUL, makes the head
+// malformed.
 // Time is linear in the head's size, whatever its number of fields.
 
 #include <cstddef>

@@ -126,6 +126,7 @@ void IOState::attach(Transfer& t) {
 }
 
 void IOState::detach(Transfer& t) {
+  admission.release(t.hostKey);  // also for a transfer refused before it had a handle
   if (!t.easy) return;
   if (t.addedToMulti) curl_multi_remove_handle(multi, t.easy.get());
   t.addedToMulti = false;
@@ -133,7 +134,6 @@ void IOState::detach(Transfer& t) {
   t.headerList.reset();
   t.resolveList.reset();
   t.parsedURL.reset();
-  admission.release(t.hostKey);
 }
 
 bool IOState::headReceived(Transfer& t) {
@@ -163,7 +163,7 @@ bool IOState::headReceived(Transfer& t) {
     if (length > 0) t.body.reserve(static_cast<std::size_t>(length));
   }
   t.task->setResponse(kKey, response);
-  if (t.streaming) core.deliverResponse(t.task, response, t.backlog);
+  if (t.streaming) core.deliverResponse(t.task, response);
   return true;
 }
 

@@ -71,8 +71,7 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
 
   // ---- events for the delegate queue (DelegateDelivery.cpp) ----
   void deliverResponse(const std::shared_ptr<URLSessionTask>& task,
-                       std::shared_ptr<const URLResponse> response,
-                       std::shared_ptr<StreamBacklog> backlog);
+                       std::shared_ptr<const URLResponse> response);
   void deliverData(const std::shared_ptr<URLSessionTask>& task, Data data,
                    std::shared_ptr<StreamBacklog> backlog);
   void deliverUploadProgress(const std::shared_ptr<URLSessionTask>& task, std::int64_t sent,

@@ -36,7 +36,7 @@ void IOState::redirectDecided(const std::shared_ptr<URLSessionTask>& task,
     task->setResponse(kKey, t.response);
     t.body = std::move(t.redirectBody);
     t.decodedBodyBytes = static_cast<std::int64_t>(t.body.size());
-    if (t.streaming) core.deliverResponse(task, t.response, t.backlog);
+    if (t.streaming) core.deliverResponse(task, t.response);
     finish(t, std::nullopt);
     return;
   }
