@@ -88,7 +88,7 @@ ResponseHeadParser::Outcome ResponseHeadParser::feedLine(std::string_view line) 
     int code = 0;
     const auto [end, ec] =
         std::from_chars(rest.data(), rest.data() + std::min<std::size_t>(rest.size(), 3), code);
-    const bool codeEnds = rest.size() == 3 || rest[3] == ' ';
+    const bool codeEnds = rest.size() == 3 || (rest.size() > 3 && rest[3] == ' ');
     if (ec != std::errc() || end != rest.data() + 3 || !codeEnds || code < 100) {
       return Outcome::Malformed;
     }
@@ -101,8 +101,9 @@ ResponseHeadParser::Outcome ResponseHeadParser::feedLine(std::string_view line) 
   if (!sawStatusLine_) return Outcome::Malformed;
   if (line.front() == ' ' || line.front() == '\t') {
     // An obsolete folded continuation of the field before.
-    if (lastField_ == kNoField) return Outcome::Malformed;
-    fields_[lastField_].second.append(" ").append(trim(line));
+    const auto continuation = trim(line);
+    if (lastField_ == kNoField || !isSafeFieldValue(continuation)) return Outcome::Malformed;
+    fields_[lastField_].second.append(" ").append(continuation);
     return Outcome::NeedMore;
   }
   const auto colon = line.find(':');

@@ -54,6 +54,8 @@ TEST(ResponseHeadParser, EveryHeadReadsTheSameWhereverItIsSplit) {
        200,
        {{"X-Folded", "one two"}}},
       {"HTTP/1.1 2000 OK\r\n\r\n", Outcome::Malformed},
+      {"HTTP/1.1 20\r\n\r\n", Outcome::Malformed},
+      {"HTTP/1.1 \r\n\r\n", Outcome::Malformed},
       {"SPDY/9 banana\r\n\r\n", Outcome::Malformed},
       {"HTTP/1.1 200 OK\r\nno colon here\r\n\r\n", Outcome::Malformed},
       {"HTTP/1.1 200 OK\r\n\rX-Smuggled: 1\r\n\r\n", Outcome::Malformed},
