@@ -190,8 +190,8 @@ void IOState::transferDone(Transfer& t, CURLcode code) {
   }
   std::optional<Error> error;
   if (!retry && (code != CURLE_OK || t.abortCode)) error = transferError(t, code);
-  const std::string hostKey = t.hostKey;
   detach(t);
+  const std::string hostKey = std::move(t.hostKey);  // t may be gone after the next step
   if (httpVersion == CURL_HTTP_VERSION_2_0) admission.markMultiplexed(hostKey);
 
   if (retry) {

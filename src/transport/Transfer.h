@@ -61,7 +61,9 @@ struct Transfer {
   bool bodyPending = false;  // streaming: a piece waits in body for this round's flush
 
   // The current hop.
-  std::optional<URLRequest> redirectedRequest;  // the hop's request once a redirect was followed
+  // The hop's request once a redirect was followed. Held apart: the transfer stays under the
+  // allocator's large-block size, which costs a consolidation pass for every new transfer.
+  std::unique_ptr<URLRequest> redirectedRequest;
   std::string_view url;  // the hop request's absolute URL (a NUL-terminated string it owns)
   std::string hostKey;
   float priority = 0.5f;

@@ -43,7 +43,7 @@ void IOState::redirectDecided(const std::shared_ptr<URLSessionTask>& task,
   ++t.hops;
   t.freshConnection = false;
   t.url = {};  // viewed the previous request
-  t.redirectedRequest = std::move(*request);
+  t.redirectedRequest = std::make_unique<URLRequest>(std::move(*request));
   task->setCurrentRequest(kKey, t.request());
   if (auto invalid = validateRequest(t.request(), core.configurationProblem())) {
     finish(t, std::move(*invalid));
