@@ -130,4 +130,14 @@ std::optional<Outcome> OutcomeWaiter::wait(std::chrono::milliseconds timeout) {
   return state_->outcome;
 }
 
+URLRequest requestFor(const std::string& url) {
+  return URLRequest(*URL::URLWithString(url));
+}
+
+std::optional<Outcome> run(URLSession& session, URLRequest request) {
+  OutcomeWaiter waiter;
+  session.dataTaskWithRequest(std::move(request), waiter.handler())->resume();
+  return waiter.wait();
+}
+
 }  // namespace zel::test

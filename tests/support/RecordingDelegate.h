@@ -87,4 +87,9 @@ class OutcomeWaiter {
   std::shared_ptr<OutcomeState> state_ = std::make_shared<OutcomeState>();
 };
 
+/// A GET request for the URL text (which must parse).
+[[nodiscard]] URLRequest requestFor(const std::string& url);
+/// Runs the request as a completion-handler task and waits for its outcome.
+[[nodiscard]] std::optional<Outcome> run(URLSession& session, URLRequest request);
+
 }  // namespace zel::test

@@ -20,18 +20,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::OutcomeWaiter;
+using test::requestFor;
+using test::run;
 using test::ScriptedResponse;
 using test::TestServer;
-
-URLRequest requestFor(const std::string& url) {
-  return URLRequest(*URL::URLWithString(url));
-}
-
-std::optional<test::Outcome> run(URLSession& session, URLRequest request) {
-  OutcomeWaiter waiter;
-  session.dataTaskWithRequest(std::move(request), waiter.handler())->resume();
-  return waiter.wait();
-}
 
 std::string describe(const std::optional<test::Outcome>& outcome) {
   if (!outcome) return "no outcome";

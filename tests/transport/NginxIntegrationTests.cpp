@@ -25,9 +25,7 @@ using test::RecordingDelegate;
 
 constexpr std::int64_t kCurlPeerFailedVerification = 60;  // CURLE_PEER_FAILED_VERIFICATION
 
-URLRequest requestFor(const std::string& url) {
-  return URLRequest(*URL::URLWithString(url));
-}
+using test::requestFor;
 
 /// What one completion-handler task produced, with the metrics its delegate received.
 struct Fetched {

@@ -20,14 +20,10 @@ using test::OutcomeWaiter;
 using test::ScriptedResponse;
 using test::TestServer;
 
-URLRequest requestFor(const std::string& url) {
-  return URLRequest(*URL::URLWithString(url));
-}
+using test::requestFor;
 
 std::optional<test::Outcome> run(const std::shared_ptr<URLSession>& session, URLRequest request) {
-  OutcomeWaiter waiter;
-  session->dataTaskWithRequest(std::move(request), waiter.handler())->resume();
-  return waiter.wait();
+  return test::run(*session, std::move(request));
 }
 
 std::int64_t errorCode(const std::optional<test::Outcome>& outcome) {

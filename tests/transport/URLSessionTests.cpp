@@ -21,9 +21,7 @@ using test::RecordingDelegate;
 using test::ScriptedResponse;
 using test::TestServer;
 
-URLRequest requestFor(const std::string& url) {
-  return URLRequest(*URL::URLWithString(url));
-}
+using test::requestFor;
 
 class URLSessionTest : public ::testing::Test {
  protected:
