@@ -27,6 +27,16 @@ Error waitError(std::int64_t code, const char* text) {
   return Error(ZELFutureErrorDomain, code, std::move(info));
 }
 
+void reportListenerException() noexcept {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    ZELCAssertionFailure(std::string("A future's listener threw: ") + e.what());
+  } catch (...) {
+    ZELCAssertionFailure("A future's listener threw an unknown exception");
+  }
+}
+
 bool waitingWouldBlockMainQueue() {
   if (!isMainThread()) return false;
   ZELCAssertionFailure(

@@ -77,6 +77,26 @@ TEST(ZELFuture, BlocksThatThrowBecomeErrors) {
   EXPECT_EQ(mappedResult.error().code(), ZELFutureErrorCodeThrew);
 }
 
+TEST(ZELFuture, AListenerThatThrowsIsReportedAndTheOthersStillRun) {
+  test::AssertionCapture capture;
+  ZELPromise<int> promise;
+  std::vector<std::string> ran;
+  auto future = promise.future();
+  future.executor(
+      ZELExecutor::immediate(), [&](const int&) { throw std::runtime_error("first"); }, nullptr);
+  future.executor(
+      ZELExecutor::immediate(), [&](const int& v) { ran.push_back("second " + std::to_string(v)); },
+      nullptr);
+  EXPECT_NO_THROW(promise.resolve(7));
+  // Attached after completion, on the immediate executor: runs at once, also guarded.
+  EXPECT_NO_THROW(future.executor(
+      ZELExecutor::immediate(), [](const int&) { throw 42; }, nullptr));
+  future.onComplete([&](const Result<int>&) { ran.push_back("late"); });
+  EXPECT_EQ(ran, (std::vector<std::string>{"second 7", "late"}));
+  EXPECT_EQ(capture.count("A future's listener threw: first"), 1u);
+  EXPECT_EQ(capture.count("A future's listener threw an unknown exception"), 1u);
+}
+
 TEST(ZELFutureMap, MapRunsOnTheExecutorAndErrorsPassUnchanged) {
   const auto caller = std::this_thread::get_id();
   std::atomic<std::thread::id> ranOn;

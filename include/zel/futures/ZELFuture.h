@@ -11,6 +11,8 @@
 //
 // Transforms and blocks that throw complete their future with an error in
 // ZELFutureErrorDomain (code ZELFutureErrorCodeThrew) instead of letting the exception escape.
+// A success or failure block that throws is reported; the other listeners still run, whatever
+// the executor.
 
 #include <chrono>
 #include <condition_variable>
@@ -47,6 +49,20 @@ namespace detail {
 Error errorFromCurrentException();
 Error waitError(std::int64_t code, const char* text);
 bool waitingWouldBlockMainQueue();
+/// Reports the exception in flight (call from a catch block) as one that a listener let out.
+void reportListenerException() noexcept;
+
+/// Runs one listener of a future. An exception it lets out is reported and stops there: the
+/// thread completing the future and the listeners after this one go on.
+template <class T>
+void runListener(const std::function<void(const Result<T>&)>& listener,
+                 const Result<T>& result) noexcept {
+  try {
+    listener(result);
+  } catch (...) {
+    reportListenerException();
+  }
+}
 
 template <class T>
 class FutureState {
@@ -64,7 +80,7 @@ class FutureState {
     }
     completed_.notify_all();
     // The result is immutable from here on, so it is read without the lock.
-    for (auto& callback : callbacks) callback(*result_);
+    for (auto& callback : callbacks) runListener(callback, *result_);
     return true;
   }
 
@@ -76,7 +92,7 @@ class FutureState {
         return;
       }
     }
-    callback(*result_);
+    runListener(callback, *result_);
   }
 
   std::optional<Result<T>> peek() const {
