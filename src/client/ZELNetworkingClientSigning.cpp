@@ -4,6 +4,9 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -20,25 +23,57 @@ namespace zel {
 
 namespace {
 
-// The whole text when it is valid UTF-8; otherwise empty, which a signed string never holds.
+// Byte for byte with the unreserved set, exactly as the query and the form body encode it, so
+// the signature covers what is sent (text that is not UTF-8 included).
 std::string encoded(std::string_view text) {
-  return zel_urlEncodedString(text).value_or("");
+  return detail::percentEncoded(text, encodedURLAllowedCharacterSet());
 }
 
-char lowered(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Ascending by lower-case form, character by character; a prefix sorts first. Names equal but
-// for case fall back to a byte comparison, so the order never depends on insertion order.
-bool caseInsensitiveLess(std::string_view a, std::string_view b) {
-  const auto size = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < size; ++i) {
-    const auto x = static_cast<unsigned char>(lowered(a[i]));
-    const auto y = static_cast<unsigned char>(lowered(b[i]));
-    if (x != y) return x < y;
+// Unicode's lower case, from the C library's UTF-8 locale (opened once): "É" lowers to "é" as
+// "E" to "e". Text that is not valid UTF-8 is compared as it is.
+std::string lowerCased(std::string_view text) {
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out.push_back(static_cast<char>(lead >= 'A' && lead <= 'Z' ? lead - 'A' + 'a' : lead));
+      ++i;
+      continue;
+    }
+    const std::size_t length = detail::utf8SequenceLength(text, i);
+    if (length == 0 || utf8 == static_cast<locale_t>(nullptr)) return std::string(text);
+    // Decode, lower, encode again.
+    char32_t code = lead & (0xFF >> (length + 1));
+    for (std::size_t k = 1; k < length; ++k) code = (code << 6) | (text[i + k] & 0x3F);
+    code = static_cast<char32_t>(towlower_l(static_cast<wint_t>(code), utf8));
+    if (code < 0x80) {
+      out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+    i += length;
   }
-  if (a.size() != b.size()) return a.size() < b.size();
+  return out;
+}
+
+// Ascending by lower-case form (code point by code point, which is byte order in UTF-8); a
+// prefix sorts first. Names equal but for case fall back to a byte comparison, so the order
+// never depends on insertion order.
+bool caseInsensitiveLess(const std::string& lowerA, std::string_view a, const std::string& lowerB,
+                         std::string_view b) {
+  if (lowerA != lowerB) return lowerA < lowerB;
   return a < b;
 }
 
@@ -62,16 +97,22 @@ std::string ZELNetworkingClient::signatureForURL(std::string_view signedURL,
   base += '&';
   base += encoded(signedURL);
 
-  std::vector<const ParameterDictionary::Entry*> entries;
+  struct Named {
+    std::string lower;
+    const ParameterDictionary::Entry* entry;
+  };
+  std::vector<Named> entries;
   entries.reserve(signedSet.size());
-  for (const auto& entry : signedSet) entries.push_back(&entry);
-  std::sort(entries.begin(), entries.end(),
-            [](const auto* a, const auto* b) { return caseInsensitiveLess(a->first, b->first); });
-  for (const auto* entry : entries) {
+  for (const auto& entry : signedSet) entries.push_back({lowerCased(entry.first), &entry});
+  std::sort(entries.begin(), entries.end(), [](const Named& a, const Named& b) {
+    return caseInsensitiveLess(a.lower, a.entry->first, b.lower, b.entry->first);
+  });
+  for (const auto& [lower, entry] : entries) {
     base += '&';
     base += encoded(entry->first);
     base += '=';
-    base += encoded(entry->second.description());
+    const std::string* text = entry->second.string();
+    base += encoded(text != nullptr ? *text : entry->second.description());
   }
 
   const auto key = uptoNul(clientSecret);
@@ -109,8 +150,10 @@ ZELSignedParameters ZELNetworkingClient::signParameters(const ParameterDictionar
           : signatureForURL(signedURL, result.parameters, clientSecret, method);
 
   if (method == ZELHTTPMethod::POST || method == ZELHTTPMethod::PUT) {
+    // After a query the path already holds, the signature joins it rather than starting one.
+    result.path += URLPath.find('?') == std::string_view::npos ? "?" : "&";
     result.path +=
-        "?client_id=" + clientID + "&timestamp=" + timestamp + "&oauth_signature=" + signature;
+        "client_id=" + clientID + "&timestamp=" + timestamp + "&oauth_signature=" + signature;
   } else {
     result.parameters.set("oauth_signature", signature);
   }

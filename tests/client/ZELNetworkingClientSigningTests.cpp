@@ -121,6 +121,29 @@ TEST_F(SigningTests, NamesSortWithoutRegardToCase) {
   const std::string expected = "GET&u&A=0&a=1&a_b=5&ab=4&B=2&c=3";
   EXPECT_EQ(lower(ZELNetworkingClient::signatureForURL("u", set, "k", ZELHTTPMethod::GET)),
             hmacHex("k", expected));
+  // Capitals beyond A–Z lower as Unicode says: "Éb" sorts after "éa". Values that are not
+  // UTF-8 are signed as the query sends them, byte for byte.
+  const ParameterDictionary accented{{"\xC3\x89"
+                                      "b",
+                                      2},
+                                     {"\xC3\xA9"
+                                      "a",
+                                      1},
+                                     {"v", "\xFF"}};
+  EXPECT_EQ(lower(ZELNetworkingClient::signatureForURL("u", accented, "k", ZELHTTPMethod::GET)),
+            hmacHex("k", "GET&u&v=%FF&%C3%A9a=1&%C3%89b=2"));
+}
+
+TEST_F(SigningTests, PostToAPathWithAQueryJoinsItsQuery) {
+  auto client = clientWith(false);
+  for (const std::string path : {"p/?x=1", "p/"}) {
+    const auto result =
+        client->signParameters({}, client->baseURL(), path, ZELHTTPMethod::POST, "");
+    EXPECT_EQ(result.path.substr(0, path.size() + 11),
+              path + (path.find('?') == std::string::npos ? "?" : "&") + "client_id=")
+        << path;
+    EXPECT_EQ(std::count(result.path.begin(), result.path.end(), '?'), 1) << result.path;
+  }
 }
 
 TEST_F(SigningTests, SecretEndsAtItsFirstNul) {
