@@ -161,9 +161,12 @@ void ZELNetworkingSessionDelegate::didReceiveResponse(
     ZELAssertionFailure(kStreamingRequired,
                         "-[ZELNetworkingSessionDelegate "
                         "URLSession:dataTask:didReceiveResponse:completionHandler:]");
-    // The outcome goes to the task's completion handler, which calls the header block itself.
-    if (completionHandler) completionHandler(URLSessionResponseDisposition::Allow);
-    return;
+    // With a completion handler, the task's outcome goes there and the result step calls the
+    // header block; without one, the head goes on to the header block here.
+    if (completionHandler) {
+      completionHandler(URLSessionResponseDisposition::Allow);
+      return;
+    }
   }
   if (const auto clientTask = clientTaskForSessionTask(task)) {
     if (const auto block = clientTask->headerBlock()) {

@@ -315,6 +315,15 @@ TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingStreamedEventsAreReport
   const auto messages = reports.messages();
   EXPECT_GE(messages.size(), 3u);  // head, at least one data event, end
   EXPECT_EQ(reports.count(kStreamingRequired), messages.size());
+
+  // A head that comes without a completion handler still reaches the header block.
+  const auto head =
+      std::make_shared<const HTTPURLResponse>(*URL::URLWithString(server.url("/stream/")), 200,
+                                              "HTTP/1.1", HTTPHeaders{{"Link", "<n>; rel=next"}});
+  delegate->didReceiveResponse(
+      *session, std::static_pointer_cast<URLSessionDataTask>(clientTask->task()), head, nullptr);
+  EXPECT_EQ(nextURICalls(), 1u);
+  EXPECT_EQ(reports.count(kStreamingRequired), messages.size() + 1);
 }
 
 // ---- redirects
