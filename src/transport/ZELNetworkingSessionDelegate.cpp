@@ -70,6 +70,11 @@ void ZELNetworkingSessionDelegate::setClientTask(
   }
 }
 
+std::size_t ZELNetworkingSessionDelegate::clientTaskCount() const {
+  std::lock_guard lock(propertyLock_);
+  return sessionTaskToClientTaskMap_.size();
+}
+
 std::shared_ptr<ZELNetworkingClientTask> ZELNetworkingSessionDelegate::clientTaskForSessionTask(
     const std::shared_ptr<URLSessionTask>& sessionTask) const {
   std::lock_guard lock(propertyLock_);

@@ -235,8 +235,9 @@ TEST(HostilePeers, EveryDelegateTaskEndsOnceWhenTheLastReferenceGoes) {
     auto delegate = std::make_shared<SlowCountingDelegate>();
     auto session = URLSession::sessionWithConfiguration({}, delegate);
     auto slow = session->dataTaskWithRequest(requestFor(server.url("/slow")));
+    const auto sent = server.requests().size();
     slow->resume();
-    ASSERT_TRUE(server.waitForRequests(server.requests().size() + 1, 5s));
+    ASSERT_TRUE(server.waitForRequests(sent + 1, 5s));
     std::size_t tasks = 1;
     if (drop == Drop::InsideACallback) {
       delegate->onResponse = [&session] { session.reset(); };

@@ -24,6 +24,7 @@
 #include "zel/client/ZELNetworkRequestStateProvider.h"
 #include "zel/client/ZELNetworkingAPIAuthenticationProvider.h"
 #include "zel/client/ZELNetworkingClientProtocol.h"
+#include "zel/client/ZELRequestExecution.h"
 #include "zel/foundation/ZELLock.h"
 #include "zel/foundation/ZELNetworkRecorder.h"
 #include "zel/futures/ZELExecutor.h"
@@ -47,7 +48,10 @@ struct ZELSignedParameters {
   ParameterDictionary parameters;
 };
 
+class ZELNetworkingClientTask;
+
 class ZELNetworkingClient : public ZELNetworkingClientProtocol,
+                            public ZELNetworkingDataTaskClientProtocol,
                             public std::enable_shared_from_this<ZELNetworkingClient> {
  public:
   /// Makes a client. A missing base URL or session, or a session delegate that does not
@@ -133,6 +137,116 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
   /// The session-task priority of a request priority: High 0.75, Default 0.5, Low 0.25.
   [[nodiscard]] static float mapAPIClientRequestPriorityToNSURLSessionTaskPriority(
       ZELAPIClientRequestPriority priority) noexcept;
+
+  // ---- verbs (see ZELNetworkingClientProtocol) -------------------------------------------------
+
+  ZELAPIResponseFutureAndCancelToken getPath(std::string_view path,
+                                             const ParameterDictionary& parameters) override;
+  ZELAPIResponseFutureAndCancelToken getPath(std::string_view path,
+                                             const ParameterDictionary& parameters,
+                                             ZELAPIClientRequestPriority priority) override;
+  ZELAPIResponseFutureAndCancelToken getPath(std::string_view path,
+                                             const ParameterDictionary& parameters,
+                                             ZELAPIClientRequestPriority priority,
+                                             NetworkServiceType networkServiceType) override;
+  ZELAPIResponseFutureAndCancelToken getPath(std::string_view path,
+                                             const ParameterDictionary& parameters,
+                                             ZELAPIClientRequestPriority priority,
+                                             NetworkServiceType networkServiceType,
+                                             ZELResponseHeaderBlock responseHeaderBlock) override;
+  ZELAPIResponseFutureAndCancelToken getPath(std::string_view path,
+                                             const ParameterDictionary& parameters,
+                                             bool urlSanityCheck,
+                                             ZELAPIClientRequestPriority priority) override;
+  ZELAPIResponseFutureAndCancelToken getPath(std::string_view path,
+                                             const ParameterDictionary& parameters,
+                                             bool urlSanityCheck,
+                                             ZELAPIClientRequestPriority priority,
+                                             NetworkServiceType networkServiceType) override;
+  ZELAPIResponseFutureAndCancelToken getPath(std::string_view path,
+                                             const ParameterDictionary& parameters,
+                                             bool urlSanityCheck,
+                                             ZELAPIClientRequestPriority priority,
+                                             NetworkServiceType networkServiceType,
+                                             ZELResponseHeaderBlock responseHeaderBlock) override;
+  ZELAPIResponseFutureAndCancelToken getBaseURL(const URL& baseURL, std::string_view path,
+                                                const ParameterDictionary& parameters,
+                                                ZELAPIClientRequestPriority priority) override;
+  ZELAPIResponseFutureAndCancelToken getBaseURL(const URL& baseURL, std::string_view path,
+                                                const ParameterDictionary& parameters,
+                                                ZELAPIClientRequestPriority priority,
+                                                NetworkServiceType networkServiceType) override;
+  ZELAPIResponseFutureAndCancelToken deletePath(std::string_view path,
+                                                const ParameterDictionary& parameters) override;
+  ZELAPIResponseFutureAndCancelToken putPath(std::string_view path,
+                                             const ParameterDictionary& parameters) override;
+  ZELAPIResponseFutureAndCancelToken putPath(std::string_view path,
+                                             const ParameterDictionary& parameters,
+                                             ZELBodyChunksBlock bodyChunksBlock) override;
+  ZELAPIResponseFutureAndCancelToken putPath(std::string_view path,
+                                             const ParameterDictionary& parameters,
+                                             ZELBodyChunksBlock bodyChunksBlock,
+                                             ZELUploadProgressBlock uploadProgressBlock) override;
+  ZELAPIResponseFutureAndCancelToken postPath(std::string_view path,
+                                              const ParameterDictionary& parameters) override;
+  ZELAPIResponseFutureAndCancelToken postPath(std::string_view path,
+                                              const ParameterDictionary& parameters,
+                                              ZELBodyChunksBlock bodyChunksBlock) override;
+  ZELAPIResponseFutureAndCancelToken postPath(std::string_view path,
+                                              const ParameterDictionary& parameters,
+                                              ZELBodyChunksBlock bodyChunksBlock,
+                                              bool compressRequestBody) override;
+  ZELAPIResponseFutureAndCancelToken postPath(std::string_view path,
+                                              const ParameterDictionary& parameters,
+                                              ZELBodyChunksBlock bodyChunksBlock,
+                                              ZELUploadProgressBlock uploadProgressBlock) override;
+  ZELAPIResponseFutureAndCancelToken patchPath(std::string_view path,
+                                               const ParameterDictionary& parameters) override;
+
+  // ---- execution -------------------------------------------------------------------------------
+  //
+  // Runs a request future: starts its session task with the priority, judges status and body,
+  // parses the envelope (or calls the custom block), refines every error and tells the
+  // authentication provider of code 3 (authorizationFailed) and code 2 (accessTokenInvalid...).
+  // Without a request future: one report and the empty response. The mode (streaming or
+  // completion handler) is the session delegate's.
+  //
+  // Threads: parsing, the custom block and refinement run on the background executor; the
+  // provider calls run on the main queue (ZELMainQueue). An application without a run loop of
+  // its own (a command-line tool, a server) lets the library run the main queue on a thread of
+  // its own, which it does unless a dispatcher was installed:
+  //
+  //   auto request = client->getPath("users/me", {});
+  //   auto outcome = request.future.wait(std::chrono::seconds(30));  // not on the main queue
+  //   if (outcome.ok()) use(outcome.value()->data());
+  //
+  // or hands the callbacks to its own loop with ZELMainQueue::setDispatcher before the first
+  // request.
+
+  [[nodiscard]] ZELAPIResponseFutureAndCancelToken executeDataTaskWithRequest(
+      std::optional<ZELFuture<URLRequest>> reqFuture, ZELAPIClientRequestPriority priority,
+      ZELUploadProgressBlock uploadProgressBlock);
+  [[nodiscard]] ZELAPIResponseFutureAndCancelToken executeDataTaskWithCustomResponseCreationBlock(
+      std::optional<ZELFuture<URLRequest>> reqFuture, ZELAPIClientRequestPriority priority,
+      ZELCustomResponseCreationBlock customResponseCreationBlock) override;
+  [[nodiscard]] ZELAPIResponseFutureAndCancelToken executeDataTaskWithRequest(
+      std::optional<ZELFuture<URLRequest>> reqFuture, ZELAPIClientRequestPriority priority,
+      ZELUploadProgressBlock uploadProgressBlock, ZELResponseHeaderBlock responseHeaderBlock);
+  /// The full form.
+  [[nodiscard]] ZELAPIResponseFutureAndCancelToken executeDataTaskWithRequest(
+      std::optional<ZELFuture<URLRequest>> reqFuture, ZELAPIClientRequestPriority priority,
+      ZELUploadProgressBlock uploadProgressBlock, ZELResponseHeaderBlock responseHeaderBlock,
+      ZELCustomResponseCreationBlock customResponseCreationBlock);
+  /// Completion-handler mode, for a started triple (the priority is not used).
+  [[nodiscard]] ZELAPIResponseFuture executeDataTaskWithRequestWithTriple(
+      const ZELRequestTaskResultTriple& triple, ZELAPIClientRequestPriority priority,
+      ZELUploadProgressBlock uploadProgressBlock, ZELResponseHeaderBlock responseHeaderBlock,
+      ZELCustomResponseCreationBlock customResponseCreationBlock);
+  /// Streaming mode, for a started triple (the priority is not used).
+  [[nodiscard]] ZELAPIResponseFuture executeDataTaskWithRequestWithTripleV2(
+      const ZELRequestTaskResultTriple& triple, ZELAPIClientRequestPriority priority,
+      ZELUploadProgressBlock uploadProgressBlock, ZELResponseHeaderBlock responseHeaderBlock,
+      ZELCustomResponseCreationBlock customResponseCreationBlock);
 
   // ---- request building ------------------------------------------------------------------------
   //
@@ -265,6 +379,41 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
                                std::string_view reportingMethod);
   // gzip of a body of 150 bytes or more, unless "Content-Encoding" already says gzip.
   static void gzipRequestBody(URLRequest& request);
+
+  // Execution's steps (ZELNetworkingClientExecution.cpp).
+  [[nodiscard]] bool streamingEnabled() const;
+  [[nodiscard]] ZELRequestTaskResultTriple startTask(
+      const URLRequest& request, bool streaming, ZELAPIClientRequestPriority priority,
+      const ZELUploadProgressBlock& uploadProgressBlock,
+      const ZELResponseHeaderBlock& responseHeaderBlock);
+  [[nodiscard]] ZELAPIResponseFuture runTriple(const ZELRequestTaskResultTriple& triple,
+                                               bool streaming,
+                                               ZELUploadProgressBlock uploadProgressBlock,
+                                               ZELResponseHeaderBlock responseHeaderBlock,
+                                               ZELCustomResponseCreationBlock customBlock);
+  [[nodiscard]] ZELAPIResponseFuture judgeResult(const ZELNSURLSessionDataTaskResult& result,
+                                                 const ZELRequestTaskResultTriple& triple,
+                                                 bool streaming,
+                                                 const ZELResponseHeaderBlock& responseHeaderBlock,
+                                                 const ZELCustomResponseCreationBlock& customBlock);
+  void requestFailed(const Error& error, const URLRequest& request,
+                     const std::string& accessTokenAtStart,
+                     const std::shared_ptr<ZELNetworkingClientTask>& clientTask) const;
+
+  // The reporting seam: where the request notifications, the network recorder and the metrics
+  // and error reports hook in (ZELNetworkingClientReporting.cpp). Nothing is posted yet.
+  struct RequestReport {
+    URLRequest request;
+    std::shared_ptr<URLSessionDataTask> task;
+    std::shared_ptr<ZELNetworkingClientTask> clientTask;
+    bool logNetworkMetrics = false;  // the process-wide switches, read when the request started
+    bool logNetworkErrors = false;
+  };
+  void reportWillStart(const RequestReport& report) const;
+  void reportDidFinish(const RequestReport& report,
+                       const ZELNSURLSessionDataTaskResult& result) const;
+  void reportSuccess(const RequestReport& report) const;
+  void reportFailure(const RequestReport& report, const Error& error) const;
 
   const bool signRequestsAsMetrics_;
   const bool assumeRequestsHTTP3Capable_;

@@ -54,6 +54,9 @@ class ZELNetworkingSessionDelegate : public ZELNetworkingSessionDelegateProtocol
       const std::shared_ptr<URLSessionTask>& sessionTask) const override;
 
   [[nodiscard]] bool streamingEnabled() const override { return streamingEnabled_.load(); }
+  /// How many session tasks have a client task registered (execution removes each entry when
+  /// its request ends).
+  [[nodiscard]] std::size_t clientTaskCount() const;
   /// Affects the events that arrive afterwards.
   void setStreamingEnabled(bool streamingEnabled) { streamingEnabled_.store(streamingEnabled); }
 

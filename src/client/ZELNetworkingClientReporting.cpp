@@ -1,0 +1,18 @@
+// The reporting seam of request execution: every request passes here when it starts, when its
+// task ends, and when its refined outcome is known. The request notifications, the network
+// recorder and the metrics and error reports hook in here; until they do, nothing is posted.
+
+#include "zel/client/ZELNetworkingClient.h"
+
+namespace zel {
+
+void ZELNetworkingClient::reportWillStart(const RequestReport&) const {}
+
+void ZELNetworkingClient::reportDidFinish(const RequestReport&,
+                                          const ZELNSURLSessionDataTaskResult&) const {}
+
+void ZELNetworkingClient::reportSuccess(const RequestReport&) const {}
+
+void ZELNetworkingClient::reportFailure(const RequestReport&, const Error&) const {}
+
+}  // namespace zel
