@@ -281,6 +281,33 @@ TEST_P(Execution, RedirectPriorityCancellationAndTransportErrors) {
   EXPECT_EQ(delegate->clientTaskCount(), 0u);
 }
 
+// Awaits one request, then another that uses its answer.
+ZELFuture<std::int64_t> twoInSequence(std::shared_ptr<ZELNetworkingClient> client) {
+  // Parameters are built before each co_await: GCC 12 cannot keep an initializer list alive
+  // across a suspension.
+  const ParameterDictionary none;
+  const auto first = co_await client->getPath("count", none).future;
+  if (!first.ok()) co_return first.error();
+  ParameterDictionary next;
+  next.set("n", first.value()->dataObject->as_object().at("n").as_int64());
+  const auto second = co_await client->getPath("count", next).future.on(ZELExecutor::background());
+  if (!second.ok()) co_return second.error();
+  co_return second.value()->dataObject->as_object().at("n").as_int64();
+}
+
+TEST_P(Execution, CoroutinesAwaitRequestsInSequence) {
+  server.route("/v3/count/", [](const ReceivedRequest& r) {
+    const int n = r.query.starts_with("n=") ? std::stoi(r.query.substr(2)) : 0;
+    return ScriptedResponse{.body = envelope(0, R"({"n":)" + std::to_string(n + 1) + "}")};
+  });
+  provider->setToken("tok");
+  EXPECT_EQ(twoInSequence(client).wait(kWait).value(), 2);
+  server.route("/v3/count/", ScriptedResponse{.status = 404});
+  const auto failed = twoInSequence(client).wait(kWait);
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.error().code(), 404);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothModes, Execution, ::testing::Values(true, false),
                          [](const auto& info) {
                            return info.param ? "Streaming" : "CompletionHandler";

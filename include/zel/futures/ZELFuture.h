@@ -16,6 +16,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <coroutine>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -119,6 +120,38 @@ class FutureState {
   mutable std::condition_variable completed_;
   std::optional<Result<T>> result_;
   std::vector<Callback> callbacks_;
+};
+
+/// What `co_await future` waits with: the coroutine resumes with the future's Result, inline on
+/// the thread that completes the future, or on the executor when one is given.
+template <class T>
+class FutureAwaiter {
+ public:
+  FutureAwaiter(std::shared_ptr<FutureState<T>> state, std::shared_ptr<ZELExecutor> executor)
+      : state_(std::move(state)), executor_(std::move(executor)) {}
+
+  bool await_ready() {
+    if (executor_ && !executor_->isImmediate()) return false;  // always hop to the executor
+    if (auto done = state_->peek()) result_.emplace(std::move(*done));
+    return result_.has_value();
+  }
+  void await_suspend(std::coroutine_handle<> handle) {
+    // The coroutine may resume (and this awaiter go away) before subscribe() returns.
+    state_->subscribe([this, handle, executor = executor_](const Result<T>& result) {
+      result_.emplace(result);
+      if (!executor || executor->isImmediate()) {
+        handle.resume();
+      } else {
+        executor->execute([handle] { handle.resume(); });
+      }
+    });
+  }
+  Result<T> await_resume() { return std::move(*result_); }
+
+ private:
+  std::shared_ptr<FutureState<T>> state_;
+  std::shared_ptr<ZELExecutor> executor_;
+  std::optional<Result<T>> result_;
 };
 
 /// Runs fn(result) on the executor; inline (no copy) for the immediate executor.
@@ -257,6 +290,14 @@ class ZELFuture {
     return detail::waitError(ZELFutureErrorCodeTimedOut, "Timed out waiting for a future");
   }
 
+  /// `co_await future` yields the Result (value or error, never an exception), resuming inline
+  /// on the thread that completes the future; `co_await future.on(executor)` resumes on the
+  /// executor instead.
+  [[nodiscard]] detail::FutureAwaiter<T> operator co_await() const { return {state_, nullptr}; }
+  [[nodiscard]] detail::FutureAwaiter<T> on(std::shared_ptr<ZELExecutor> executor) const {
+    return {state_, std::move(executor)};
+  }
+
   /// True when both handles observe the same result.
   [[nodiscard]] bool isSameFuture(const ZELFuture& other) const noexcept {
     return state_ == other.state_;
@@ -295,4 +336,28 @@ class ZELPromise {
   ZELFuture<T> future_;
 };
 
+namespace detail {
+
+/// The promise of a coroutine that returns ZELFuture<T>: `co_return value;` resolves it,
+/// `co_return error;` (an Error) fails it, and an exception the body lets out fails it with
+/// ZELFutureErrorCodeThrew. The coroutine runs at once, up to its first suspension.
+template <class T>
+struct FutureCoroutinePromise {
+  ZELPromise<T> promise;
+
+  ZELFuture<T> get_return_object() { return promise.future(); }
+  std::suspend_never initial_suspend() noexcept { return {}; }
+  std::suspend_never final_suspend() noexcept { return {}; }
+  void return_value(T value) { promise.resolve(std::move(value)); }
+  void return_value(Error error) { promise.reject(std::move(error)); }
+  void unhandled_exception() { promise.reject(errorFromCurrentException()); }
+};
+
+}  // namespace detail
 }  // namespace zel
+
+/// Lets `ZELFuture<T> f(...)` be written as a coroutine.
+template <class T, class... Args>
+struct std::coroutine_traits<zel::ZELFuture<T>, Args...> {
+  using promise_type = zel::detail::FutureCoroutinePromise<T>;
+};
