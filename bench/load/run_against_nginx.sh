@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs zel_load's raw and session lanes against a loopback nginx (one worker, a static 73-byte
+# Runs zel_load's raw, session and client lanes against a loopback nginx (one worker, a static 73-byte
 # JSON envelope): HTTP/1.1 keep-alive at C=8 and C=64, then HTTPS + HTTP/2 at C=64.
 # Usage: bench/load/run_against_nginx.sh [build-dir] [requests]
 set -euo pipefail
@@ -65,9 +65,9 @@ for _ in $(seq 100); do
 done
 
 echo "# HTTP/1.1 keep-alive, C=8"
-"$load" --url "http://127.0.0.1:$http_port/envelope" --requests "$requests" --concurrency 8 --lane raw --lane session --repeat "${REPEAT:-5}"
+"$load" --url "http://127.0.0.1:$http_port/envelope" --requests "$requests" --concurrency 8 --lane raw --lane session --lane client --repeat "${REPEAT:-5}"
 echo "# HTTP/1.1 keep-alive, C=64"
-"$load" --url "http://127.0.0.1:$http_port/envelope" --requests "$requests" --concurrency 64 --lane raw --lane session --repeat "${REPEAT:-5}"
+"$load" --url "http://127.0.0.1:$http_port/envelope" --requests "$requests" --concurrency 64 --lane raw --lane session --lane client --repeat "${REPEAT:-5}"
 echo "# HTTPS + HTTP/2 (one connection), C=64"
 "$load" --url "https://127.0.0.1:$https_port/envelope" --requests "$requests" --concurrency 64 --http2 \
-  --cacert "$dir/ca.pem" --lane raw --lane session --repeat "${REPEAT:-5}"
+  --cacert "$dir/ca.pem" --lane raw --lane session --lane client --repeat "${REPEAT:-5}"

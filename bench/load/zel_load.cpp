@@ -1,12 +1,14 @@
 // Load benchmark: N GET requests at concurrency C through one or more lanes, in one process.
 //
-//   zel_load --url URL --requests N --concurrency C --lane raw|session [--lane ...]
+//   zel_load --url URL --requests N --concurrency C --lane raw|session|client [--lane ...]
 //            [--http2] [--cacert FILE] [--memory-tasks N]
 //
 // Lane "raw" is a plain libcurl multi loop on one thread with reused easy handles (the floor of
-// the transport); lane "session" runs URLSession data tasks with completion handlers. Each lane
-// prints one RESULT line; with several lanes a last line gives the session/raw ratio. Without
-// --url the benchmark serves a 73-byte JSON envelope itself on loopback.
+// the transport); lane "session" runs URLSession data tasks with completion handlers; lane
+// "client" runs the whole client: a Bearer-token getPath whose envelope is parsed into a
+// ZELAPIResponse (reporting switches off). Each lane prints one RESULT line; with several lanes
+// a last line gives each lane's ratio to the raw lane. Without --url the benchmark serves a
+// 73-byte JSON envelope itself on loopback.
 //
 // --memory-tasks N resumes N tasks at once against a server that does not answer and reports
 // the heap they add.
@@ -30,7 +32,9 @@
 #include <thread>
 #include <vector>
 
+#include "zel/client/ZELNetworkingClient.h"
 #include "zel/transport/URLSession.h"
+#include "zel/transport/ZELNetworkingSessionDelegate.h"
 
 namespace {
 
@@ -211,6 +215,71 @@ LaneResult runSession(const Options& o) {
   return result;
 }
 
+class BearerToken : public zel::ZELNetworkingAPIAuthenticationProvider {
+ public:
+  std::string accessToken() override { return "load-test-token"; }
+  std::string clientID() override { return "load"; }
+  std::string clientSecret() override { return "secret"; }
+  void accessTokenInvalidWithError(const zel::Error&,
+                                   std::shared_ptr<zel::ZELHTTPRequest>) override {}
+  void authorizationFailed() override {}
+};
+
+LaneResult runClient(const Options& o) {
+  LaneResult result;
+  result.lane = "client";
+  const auto url = zel::URL::URLWithString(o.url);
+  if (!url || !url->host()) {
+    std::cerr << "invalid --url\n";
+    std::exit(2);
+  }
+  auto delegate = zel::ZELNetworkingSessionDelegate::initWithStreamingEnabled(false);
+  auto session = zel::URLSession::sessionWithConfiguration(sessionConfiguration(o), delegate);
+  auto provider = std::make_shared<BearerToken>();
+  // The path goes as it is (no trailing "/" added), so the raw lane's URL is requested.
+  const std::string path = url->percentEncodedPath();
+  auto client = zel::ZELNetworkingClient::initWithBaseURL(
+      zel::URL::URLWithString(o.url), provider, nullptr, session, false, false, {}, nullptr);
+  const zel::ParameterDictionary noParameters;
+  std::mutex mutex;
+  std::condition_variable finished;
+  std::atomic<long> issued{0};
+  long done = 0;
+  result.latenciesMicros.reserve(static_cast<std::size_t>(o.requests));
+
+  std::function<void()> launch = [&] {
+    ++issued;
+    const auto started = Clock::now();
+    auto request =
+        client->getPath(path, noParameters, false, zel::ZELAPIClientRequestPriority::Default);
+    request.future.onComplete(
+        [&, started](const zel::Result<std::shared_ptr<zel::ZELAPIResponse>>& outcome) {
+          const bool ok = outcome.ok() && outcome.value() && outcome.value()->success;
+          const long micros =
+              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
+          bool more = false;
+          {
+            std::lock_guard lock(mutex);
+            if (ok) ++result.ok;
+            result.latenciesMicros.push_back(micros);
+            ++done;
+            more = issued.load() < o.requests;
+            if (done == o.requests) finished.notify_all();
+          }
+          if (more) launch();
+        });
+  };
+  const auto start = Clock::now();
+  for (long i = 0; i < o.concurrency && i < o.requests; ++i) launch();
+  {
+    std::unique_lock lock(mutex);
+    finished.wait(lock, [&] { return done >= o.requests; });
+  }
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  result.rssKb = rssKb();
+  return result;
+}
+
 void runMemory(const Options& o) {
   auto session = zel::URLSession::sessionWithConfiguration(sessionConfiguration(o));
   const zel::URLRequest request(*zel::URL::URLWithString(o.url));
@@ -275,15 +344,15 @@ Options parse(int argc, char** argv) {
     else if (arg == "--repeat")
       o.repeat = std::max(1L, std::stol(next()));
     else {
-      std::cerr
-          << "usage: zel_load [--url URL] [--requests N] [--concurrency C] "
-             "[--lane raw|session]... [--http2] [--cacert FILE] [--memory-tasks N] [--repeat K]\n";
+      std::cerr << "usage: zel_load [--url URL] [--requests N] [--concurrency C] "
+                   "[--lane raw|session|client]... [--http2] [--cacert FILE] [--memory-tasks N] "
+                   "[--repeat K]\n";
       std::exit(2);
     }
   }
   if (o.lanes.empty()) o.lanes = {"raw", "session"};
   for (const auto& lane : o.lanes) {
-    if (lane != "raw" && lane != "session") {
+    if (lane != "raw" && lane != "session" && lane != "client") {
       std::cerr << "unknown lane " << lane << "\n";
       std::exit(2);
     }
@@ -329,7 +398,9 @@ int main(int argc, char** argv) {
     std::map<std::string, std::vector<LaneResult>> rounds;
     for (long round = 0; round < options.repeat; ++round) {
       for (const auto& lane : options.lanes) {
-        rounds[lane].push_back(lane == "raw" ? runRaw(options) : runSession(options));
+        rounds[lane].push_back(lane == "raw"       ? runRaw(options)
+                               : lane == "session" ? runSession(options)
+                                                   : runClient(options));
       }
     }
     std::map<std::string, double> medianRps;
@@ -341,8 +412,16 @@ int main(int argc, char** argv) {
       printResult(options, median);
       medianRps[lane] = median.rps();
     }
-    if (medianRps.count("raw") && medianRps.count("session") && medianRps["raw"] > 0) {
-      std::printf("ratio session/raw=%.2f\n", medianRps["session"] / medianRps["raw"]);
+    if (medianRps.count("raw") && medianRps["raw"] > 0 && medianRps.size() > 1) {
+      std::string line;
+      for (const char* lane : {"session", "client"}) {
+        if (!medianRps.count(lane)) continue;
+        char ratio[64];
+        std::snprintf(ratio, sizeof ratio, "%s%s/raw=%.2f", line.empty() ? "ratio " : " ", lane,
+                      medianRps[lane] / medianRps["raw"]);
+        line += ratio;
+      }
+      std::printf("%s\n", line.c_str());
     }
   }
 

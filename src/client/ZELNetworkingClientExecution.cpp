@@ -196,14 +196,19 @@ ZELAPIResponseFuture ZELNetworkingClient::runTriple(const ZELRequestTaskResultTr
         return ZELAPIResponseFuture::withError(
             zel_errorWithUpdatedCode(zel_errorLocalizedAndContextAddedForRequest(error, request)));
       });
-  // Beside the caller's own callbacks: they neither delay nor change the outcome.
-  refined.executor(
-      ZELExecutor::main(),
-      [self, report](const std::shared_ptr<ZELAPIResponse>&) { self->reportSuccess(report); },
-      [self, report, accessToken](const Error& error) {
-        self->requestFailed(error, report.request, accessToken, report.clientTask);
-        self->reportFailure(report, error);
-      });
+  // Beside the caller's own callbacks: they neither delay nor change the outcome. A success has
+  // nothing to do on the main queue unless metrics are reported, so it costs no hop there.
+  ZELAPIResponseFuture::SuccessBlock onSuccess;
+  if (report.logNetworkMetrics) {
+    onSuccess = [self, report](const std::shared_ptr<ZELAPIResponse>&) {
+      self->reportSuccess(report);
+    };
+  }
+  refined.executor(ZELExecutor::main(), std::move(onSuccess),
+                   [self, report, accessToken](const Error& error) {
+                     self->requestFailed(error, report.request, accessToken, report.clientTask);
+                     self->reportFailure(report, error);
+                   });
   return refined;
 }
 

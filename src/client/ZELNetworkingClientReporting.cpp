@@ -11,6 +11,8 @@ void ZELNetworkingClient::reportWillStart(const RequestReport&) const {}
 void ZELNetworkingClient::reportDidFinish(const RequestReport&,
                                           const ZELNSURLSessionDataTaskResult&) const {}
 
+// Called on the main queue for a success only while metrics are reported (the switch was on
+// when the request started).
 void ZELNetworkingClient::reportSuccess(const RequestReport&) const {}
 
 void ZELNetworkingClient::reportFailure(const RequestReport&, const Error&) const {}
