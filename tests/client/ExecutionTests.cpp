@@ -245,7 +245,7 @@ TEST_P(Execution, RedirectPriorityCancellationAndTransportErrors) {
   auto high = client->getPath("slow", {}, ZELAPIClientRequestPriority::High);
   ASSERT_TRUE(server.waitForRequests(sent + 1, kWait));
   ZELPromise<float> listed;
-  session->getTasksWithCompletionHandler([&](auto dataTasks, auto, auto) {
+  session->getTasksWithCompletionHandler([listed](auto dataTasks, auto, auto) {
     listed.resolve(dataTasks.empty() ? -1.0f : dataTasks.front()->priority());
   });
   EXPECT_EQ(listed.future().wait(kWait).value(), URLSessionTaskPriorityHigh);

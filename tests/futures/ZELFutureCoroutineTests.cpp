@@ -58,7 +58,7 @@ TEST(ZELFutureCoroutine, ResumesInlineOrOnTheChosenExecutor) {
   auto onMain = resumedOn(ZELFuture<int>::withValue(1), ZELExecutor::main());
   const auto mainId = onMain.wait(kWait).value();
   ZELPromise<std::thread::id> mainThread;
-  ZELExecutor::main()->execute([&] { mainThread.resolve(std::this_thread::get_id()); });
+  ZELExecutor::main()->execute([mainThread] { mainThread.resolve(std::this_thread::get_id()); });
   EXPECT_EQ(mainId, mainThread.future().wait(kWait).value());
   EXPECT_NE(mainId, std::this_thread::get_id());
 }
