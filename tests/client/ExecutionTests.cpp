@@ -150,6 +150,13 @@ TEST_P(Execution, VerbsPlaceParametersSignAndParse) {
     EXPECT_EQ(request.body == "p=1", !c.inQuery) << c.method << " body " << request.body;
   }
 
+  // Another base URL, taken as given: no trailing "/" is added.
+  server.route("/other/users/me", ScriptedResponse{.body = envelope(0)});
+  ASSERT_TRUE(outcomeOf(client->getBaseURL(*URL::URLWithString(server.url("/other/")), "users/me",
+                                           {}, ZELAPIClientRequestPriority::Default))
+                  .ok());
+  EXPECT_EQ(server.requests().back().path, "/other/users/me");
+
   // A multipart POST, gzipped, with upload progress.
   std::atomic<std::int64_t> uploaded{0};
   const std::string file(64 * 1024, 'f');
