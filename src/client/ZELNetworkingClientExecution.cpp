@@ -180,43 +180,43 @@ ZELAPIResponseFuture ZELNetworkingClient::runTriple(const ZELRequestTaskResultTr
     if (uploadProgressBlock) clientTask->setUploadProgressBlock(uploadProgressBlock);
   }
 
-  RequestReport report{triple.request, triple.task, clientTask, shouldLogNetworkMetrics(),
-                       shouldLogNetworkErrors()};
+  const auto report = std::make_shared<const RequestReport>(
+      RequestReport{triple.request, triple.task, clientTask, shouldLogNetworkMetrics(),
+                    shouldLogNetworkErrors()});
   auto judged = ZELFutureMap::flatMap(
       triple.resultFuture, ZELExecutor::background(),
-      [self, triple, streaming, report, responseHeaderBlock = std::move(responseHeaderBlock),
+      [self, streaming, report, responseHeaderBlock = std::move(responseHeaderBlock),
        customBlock = std::move(customBlock)](const ZELNSURLSessionDataTaskResult& result) {
-        self->reportDidFinish(report, result);
-        return self->judgeResult(result, triple, streaming, responseHeaderBlock, customBlock);
+        self->reportDidFinish(*report, result);
+        return self->judgeResult(result, report->task, streaming, responseHeaderBlock, customBlock);
       });
-  reportWillStart(report);
+  reportWillStart(*report);
 
-  auto refined = judged.flatMapError(
-      ZELExecutor::background(), [request = triple.request](const Error& error) {
-        return ZELAPIResponseFuture::withError(
-            zel_errorWithUpdatedCode(zel_errorLocalizedAndContextAddedForRequest(error, request)));
-      });
+  auto refined = judged.flatMapError(ZELExecutor::background(), [report](const Error& error) {
+    return ZELAPIResponseFuture::withError(zel_errorWithUpdatedCode(
+        zel_errorLocalizedAndContextAddedForRequest(error, report->request)));
+  });
   // Beside the caller's own callbacks: they neither delay nor change the outcome. A success has
   // nothing to do on the main queue unless metrics are reported, so it costs no hop there.
   ZELAPIResponseFuture::SuccessBlock onSuccess;
-  if (report.logNetworkMetrics) {
+  if (report->logNetworkMetrics) {
     onSuccess = [self, report](const std::shared_ptr<ZELAPIResponse>&) {
-      self->reportSuccess(report);
+      self->reportSuccess(*report);
     };
   }
   refined.executor(ZELExecutor::main(), std::move(onSuccess),
                    [self, report, accessToken](const Error& error) {
-                     self->requestFailed(error, report.request, accessToken, report.clientTask);
-                     self->reportFailure(report, error);
+                     self->requestFailed(error, report->request, accessToken, report->clientTask);
+                     self->reportFailure(*report, error);
                    });
   return refined;
 }
 
 ZELAPIResponseFuture ZELNetworkingClient::judgeResult(
-    const ZELNSURLSessionDataTaskResult& result, const ZELRequestTaskResultTriple& triple,
+    const ZELNSURLSessionDataTaskResult& result, const std::shared_ptr<URLSessionDataTask>& task,
     bool streaming, const ZELResponseHeaderBlock& responseHeaderBlock,
     const ZELCustomResponseCreationBlock& customBlock) {
-  if (const auto delegate = sessionDelegate()) delegate->setClientTask(nullptr, triple.task);
+  if (const auto delegate = sessionDelegate()) delegate->setClientTask(nullptr, task);
   if (result.error) return ZELAPIResponseFuture::withError(*result.error);
 
   const auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(result.response);

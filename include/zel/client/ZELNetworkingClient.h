@@ -392,7 +392,7 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
                                                ZELResponseHeaderBlock responseHeaderBlock,
                                                ZELCustomResponseCreationBlock customBlock);
   [[nodiscard]] ZELAPIResponseFuture judgeResult(const ZELNSURLSessionDataTaskResult& result,
-                                                 const ZELRequestTaskResultTriple& triple,
+                                                 const std::shared_ptr<URLSessionDataTask>& task,
                                                  bool streaming,
                                                  const ZELResponseHeaderBlock& responseHeaderBlock,
                                                  const ZELCustomResponseCreationBlock& customBlock);
@@ -401,7 +401,8 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
                      const std::shared_ptr<ZELNetworkingClientTask>& clientTask) const;
 
   // The reporting seam: where the request notifications, the network recorder and the metrics
-  // and error reports hook in (ZELNetworkingClientReporting.cpp). Nothing is posted yet.
+  // and error reports hook in (ZELNetworkingClientReporting.cpp). Nothing is posted yet. One
+  // report per request, shared by the steps that need it.
   struct RequestReport {
     URLRequest request;
     std::shared_ptr<URLSessionDataTask> task;
