@@ -182,25 +182,31 @@ std::optional<ZELNetworkingClient::PreparedRequest> ZELNetworkingClient::prepare
   const std::string accessToken = provider ? provider->accessToken() : std::string();
 
   auto signedParameters = signParameters(parameters, baseURL, checkedPath, method, accessToken);
-  const auto url = resolvePath(signedParameters.path, baseURL);
+  std::string query = queryStringValue(signedParameters.parameters);
+
+  // Even an empty query is appended, so a query request always ends in "?" or "&" + parameters.
+  // The URL is read once, with its query: resolving the path with the query gives the same URL
+  // as appending the query to the resolved path. An empty path resolves to the base URL, whose
+  // own query is kept, so there the query is appended to the text.
+  const std::string& signedPath = signedParameters.path;
+  std::optional<URL> url;
+  if (isQueryMethod(method) && !signedPath.empty()) {
+    url = resolvePath(signedPath + (signedPath.find('?') != std::string::npos ? '&' : '?') + query,
+                      baseURL);
+  } else {
+    url = resolvePath(signedPath, baseURL);
+    if (url && isQueryMethod(method)) {
+      url = URL::URLWithString(url->absoluteString() + (url->query() ? '&' : '?') + query);
+    }
+  }
   if (!url) {
-    ZELAssertionFailure("Invalid url created by appending path: " + signedParameters.path,
-                        reportingMethod);
+    ZELAssertionFailure("Invalid url created by appending path: " + signedPath, reportingMethod);
     return std::nullopt;
   }
 
   PreparedRequest prepared{
       createRequestWithURL(*url, method, networkServiceType, provider, accessToken),
-      std::move(signedParameters.parameters), std::string()};
-  prepared.query = queryStringValue(prepared.parameters);
-
-  // Even an empty query is appended, so a query request always ends in "?" or "&" + parameters.
-  if (isQueryMethod(method)) {
-    std::string text = url->absoluteString();
-    text += url->query() ? '&' : '?';
-    text += prepared.query;
-    prepared.request.setURL(URL::URLWithString(text));
-  }
+      std::move(signedParameters.parameters), std::move(query)};
   updateRequestWithAdditionalParameters(prepared.request);
   return prepared;
 }
