@@ -160,49 +160,35 @@ zel::URLSessionConfiguration sessionConfiguration(const Options& o) {
   return config;
 }
 
-LaneResult runSession(const Options& o) {
+// Keeps C chains of requests going until N have ended: startOne(done) starts one request and
+// calls done(ok) when it ends, on whatever thread ends it.
+LaneResult runChains(const Options& o, std::string lane,
+                     const std::function<void(std::function<void(bool)>)>& startOne) {
   LaneResult result;
-  result.lane = "session";
-  auto session = zel::URLSession::sessionWithConfiguration(sessionConfiguration(o));
-  const auto url = zel::URL::URLWithString(o.url);
-  if (!url) {
-    std::cerr << "invalid --url\n";
-    std::exit(2);
-  }
-  const zel::URLRequest request(*url);
+  result.lane = std::move(lane);
   std::mutex mutex;
   std::condition_variable finished;
   std::atomic<long> issued{0};
   long done = 0;
   result.latenciesMicros.reserve(static_cast<std::size_t>(o.requests));
 
-  // Completion handlers run on the session's delegate queue, one at a time.
   std::function<void()> launch = [&] {
     ++issued;
     const auto started = Clock::now();
-    session
-        ->dataTaskWithRequest(
-            request,
-            [&, started](std::optional<zel::Data> data,
-                         std::shared_ptr<const zel::URLResponse> response,
-                         std::optional<zel::Error> error) {
-              const auto* http = dynamic_cast<const zel::HTTPURLResponse*>(response.get());
-              const bool ok = !error && http && http->statusCode() == 200 && data && !data->empty();
-              const long micros =
-                  std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started)
-                      .count();
-              bool more = false;
-              {
-                std::lock_guard lock(mutex);
-                if (ok) ++result.ok;
-                result.latenciesMicros.push_back(micros);
-                ++done;
-                more = issued.load() < o.requests;
-                if (done == o.requests) finished.notify_all();
-              }
-              if (more) launch();
-            })
-        ->resume();
+    startOne([&, started](bool ok) {
+      const long micros =
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
+      bool more = false;
+      {
+        std::lock_guard lock(mutex);
+        if (ok) ++result.ok;
+        result.latenciesMicros.push_back(micros);
+        ++done;
+        more = issued.load() < o.requests;
+        if (done == o.requests) finished.notify_all();
+      }
+      if (more) launch();
+    });
   };
   const auto start = Clock::now();
   for (long i = 0; i < o.concurrency && i < o.requests; ++i) launch();
@@ -213,6 +199,29 @@ LaneResult runSession(const Options& o) {
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   result.rssKb = rssKb();
   return result;
+}
+
+LaneResult runSession(const Options& o) {
+  auto session = zel::URLSession::sessionWithConfiguration(sessionConfiguration(o));
+  const auto url = zel::URL::URLWithString(o.url);
+  if (!url) {
+    std::cerr << "invalid --url\n";
+    std::exit(2);
+  }
+  const zel::URLRequest request(*url);
+  // Completion handlers run on the session's delegate queue, one at a time.
+  return runChains(o, "session", [&](std::function<void(bool)> done) {
+    session
+        ->dataTaskWithRequest(
+            request,
+            [done = std::move(done)](std::optional<zel::Data> data,
+                                     std::shared_ptr<const zel::URLResponse> response,
+                                     std::optional<zel::Error> error) {
+              const auto* http = dynamic_cast<const zel::HTTPURLResponse*>(response.get());
+              done(!error && http && http->statusCode() == 200 && data && !data->empty());
+            })
+        ->resume();
+  });
 }
 
 class BearerToken : public zel::ZELNetworkingAPIAuthenticationProvider {
@@ -226,8 +235,6 @@ class BearerToken : public zel::ZELNetworkingAPIAuthenticationProvider {
 };
 
 LaneResult runClient(const Options& o) {
-  LaneResult result;
-  result.lane = "client";
   const auto url = zel::URL::URLWithString(o.url);
   if (!url || !url->host()) {
     std::cerr << "invalid --url\n";
@@ -238,46 +245,16 @@ LaneResult runClient(const Options& o) {
   auto provider = std::make_shared<BearerToken>();
   // The path goes as it is (no trailing "/" added), so the raw lane's URL is requested.
   const std::string path = url->percentEncodedPath();
-  auto client = zel::ZELNetworkingClient::initWithBaseURL(
-      zel::URL::URLWithString(o.url), provider, nullptr, session, false, false, {}, nullptr);
+  auto client = zel::ZELNetworkingClient::initWithBaseURL(url, provider, nullptr, session, false,
+                                                          false, {}, nullptr);
   const zel::ParameterDictionary noParameters;
-  std::mutex mutex;
-  std::condition_variable finished;
-  std::atomic<long> issued{0};
-  long done = 0;
-  result.latenciesMicros.reserve(static_cast<std::size_t>(o.requests));
-
-  std::function<void()> launch = [&] {
-    ++issued;
-    const auto started = Clock::now();
-    auto request =
-        client->getPath(path, noParameters, false, zel::ZELAPIClientRequestPriority::Default);
-    request.future.onComplete(
-        [&, started](const zel::Result<std::shared_ptr<zel::ZELAPIResponse>>& outcome) {
-          const bool ok = outcome.ok() && outcome.value() && outcome.value()->success;
-          const long micros =
-              std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started).count();
-          bool more = false;
-          {
-            std::lock_guard lock(mutex);
-            if (ok) ++result.ok;
-            result.latenciesMicros.push_back(micros);
-            ++done;
-            more = issued.load() < o.requests;
-            if (done == o.requests) finished.notify_all();
-          }
-          if (more) launch();
-        });
-  };
-  const auto start = Clock::now();
-  for (long i = 0; i < o.concurrency && i < o.requests; ++i) launch();
-  {
-    std::unique_lock lock(mutex);
-    finished.wait(lock, [&] { return done >= o.requests; });
-  }
-  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  result.rssKb = rssKb();
-  return result;
+  return runChains(o, "client", [&](std::function<void(bool)> done) {
+    client->getPath(path, noParameters, false, zel::ZELAPIClientRequestPriority::Default)
+        .future.onComplete(
+            [done = std::move(done)](const zel::Result<std::shared_ptr<zel::ZELAPIResponse>>& r) {
+              done(r.ok() && r.value() && r.value()->success);
+            });
+  });
 }
 
 void runMemory(const Options& o) {
