@@ -15,7 +15,9 @@
 #include "support/AssertionCapture.h"
 #include "support/TestServer.h"
 #include "zel/client/ZELNetworkingClient.h"
+#include "zel/client/ZELNetworkingClientNotifications.h"
 #include "zel/foundation/ZELDataAdditions.h"
+#include "zel/platform/NotificationCenter.h"
 #include "zel/response/NSError+ZELNetworkingAdditions.h"
 #include "zel/transport/URLError.h"
 #include "zel/transport/ZELNetworkingSessionDelegate.h"
@@ -286,6 +288,94 @@ TEST_P(Execution, RedirectPriorityCancellationAndTransportErrors) {
   ASSERT_TRUE(refused.ok());
   EXPECT_GT(reports.count(), before);
   EXPECT_EQ(delegate->clientTaskCount(), 0u);
+}
+
+// Counts the client's notifications by name and checks the user info each one carries.
+class NotificationCounter {
+ public:
+  explicit NotificationCounter(const void* client) {
+    for (const char* name : {ZELNetworkingClientRequestWillStartNotification,
+                             ZELNetworkingClientRequestDidFinishNotification,
+                             ZELNetworkingClientRequestDidCollectMetricsNotification,
+                             ZELNetworkingClientUploadProgressChangedNotification}) {
+      observers_.emplace_back(NotificationCenter::defaultCenter().addObserverForName(
+          name, client, [this](const Notification& note) { record(note); }));
+    }
+  }
+  // Waits until every name has reached its count (or ten seconds), then gives the counts.
+  std::map<std::string, int> waitFor(int willStart, int didFinish, int didCollect) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, kWait, [&] {
+      return counts_[ZELNetworkingClientRequestWillStartNotification] >= willStart &&
+             counts_[ZELNetworkingClientRequestDidFinishNotification] >= didFinish &&
+             counts_[ZELNetworkingClientRequestDidCollectMetricsNotification] >= didCollect;
+    });
+    return counts_;
+  }
+  std::vector<std::string> problems() {
+    std::lock_guard lock(mutex_);
+    return problems_;
+  }
+
+ private:
+  void record(const Notification& note) {
+    const auto has = [&](const char* key) { return note.userInfo.contains(key); };
+    std::lock_guard lock(mutex_);
+    ++counts_[note.name];
+    const bool ok = note.name == ZELNetworkingClientRequestWillStartNotification
+                        ? has(ZELNetworkingClientNotificationRequestKey)
+                    : note.name == ZELNetworkingClientRequestDidFinishNotification
+                        ? has(ZELNetworkingClientNotificationRequestKey) &&
+                              std::any_cast<std::shared_ptr<const URLResponse>>(note.userInfo.at(
+                                  ZELNetworkingClientNotificationResponseKey)) != nullptr
+                        : has(ZELNetworkingClientNotificationRequestKey) &&
+                              has(ZELNetworkingClientNotificationMetricsKey);
+    if (!ok) problems_.push_back(note.name);
+    changed_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::string, int> counts_;
+  std::vector<std::string> problems_;
+  std::vector<ScopedObserver> observers_;
+};
+
+TEST_P(Execution, NotificationsAndTheRecorderSeeEveryRequest) {
+  server.route("/v3/ok/", ScriptedResponse{.body = envelope(0)});
+  server.route("/v3/missing/", ScriptedResponse{.status = 404});
+  server.route("/v3/slow/", ScriptedResponse{.body = envelope(0), .delayBeforeHead = 3s});
+  provider->setToken("tok");
+  auto recorder = ZELNetworkRecorder::create();
+  recorder->setCapturing(true);
+  auto recorded =
+      ZELNetworkingClient::initWithBaseURL(URL::URLWithString(server.url("/v3/")), provider,
+                                           nullptr, session, false, false, {}, recorder);
+  NotificationCounter counter(recorded.get());
+
+  EXPECT_TRUE(outcomeOf(recorded->getPath("ok", {})).ok());
+  EXPECT_EQ(errorCode(outcomeOf(recorded->getPath("missing", {}))), 404);
+  const auto sent = server.requests().size();
+  auto slow = recorded->getPath("slow", {});
+  ASSERT_TRUE(server.waitForRequests(sent + 1, kWait));
+  slow.cancelToken->cancel();
+  EXPECT_EQ(errorCode(outcomeOf(slow)), NSURLErrorCancelled);
+  // A transport error: the task has no response, so did-finish carries an empty one.
+  recorded->setBaseURL(URL::URLWithString("http://127.0.0.1:1/"));
+  EXPECT_EQ(errorCode(outcomeOf(recorded->getPath("x", {}))), NSURLErrorCannotConnectToHost);
+  // No request future: nothing is posted.
+  (void)outcomeOf(recorded->getPath("../refused", {}));
+
+  const auto counts = counter.waitFor(4, 4, 4);
+  EXPECT_EQ(counts.at(ZELNetworkingClientRequestWillStartNotification), 4);
+  EXPECT_EQ(counts.at(ZELNetworkingClientRequestDidFinishNotification), 4);
+  EXPECT_EQ(counts.at(ZELNetworkingClientRequestDidCollectMetricsNotification), 4);
+  EXPECT_FALSE(counts.contains(ZELNetworkingClientUploadProgressChangedNotification));
+  EXPECT_TRUE(counter.problems().empty()) << counter.problems().front();
+  for (int spins = 0; recorder->acceptedCount() < 4 && spins < 500; ++spins) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_EQ(recorder->acceptedCount(), 4u);
 }
 
 // Awaits one request, then another that uses its answer.
