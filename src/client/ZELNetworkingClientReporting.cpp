@@ -1,12 +1,14 @@
-// The reporting seam of request execution: every request passes here when it starts, when its
-// task ends, and when its refined outcome is known. The request notifications and the network
-// recorder are served here; the metrics and error reports hook in beside them.
+// The side channels of request execution: every request passes here when it starts, when its
+// task ends, and when its refined outcome is known. They post the request notifications, hand
+// each finished transaction to the network recorder, and make the metrics and error reports
+// when the process-wide switches were on. None of them changes a request's outcome.
 
 #include <any>
 
 #include "zel/client/ZELNetworkingClient.h"
 #include "zel/client/ZELNetworkingClientNotifications.h"
 #include "zel/platform/NotificationCenter.h"
+#include "zel/reporting/ZELNetworkingReporting.h"
 #include "zel/transport/ZELNetworkingClientTask.h"
 
 namespace zel {
@@ -49,10 +51,35 @@ void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
       ZELNetworkingClientRequestDidFinishNotification, this, std::move(userInfo));
 }
 
-// Called on the main queue for a success only while metrics are reported (the switch was on
-// when the request started).
-void ZELNetworkingClient::reportSuccess(const RequestReport&) const {}
+// The reports wait for the task's metrics (on the background executor); a request whose metrics
+// never arrive, or that has no client task, is not reported. The switches are the ones read when
+// the request started.
 
-void ZELNetworkingClient::reportFailure(const RequestReport&, const Error&) const {}
+// Called on the main queue for a success only while metrics are reported.
+void ZELNetworkingClient::reportSuccess(const RequestReport& report) const {
+  if (!report.clientTask || !report.logNetworkMetrics) return;
+  report.clientTask->metricsFuture().executor(
+      ZELExecutor::background(),
+      [](const URLSessionTaskMetrics& metrics) {
+        ZELNetworkingReporting::reportSessionTaskMetrics(metrics);
+      },
+      nullptr);
+}
+
+// Called on the main queue for every failure, after the provider calls.
+void ZELNetworkingClient::reportFailure(const RequestReport& report, const Error& error) const {
+  if (!report.clientTask || (!report.logNetworkMetrics && !report.logNetworkErrors)) return;
+  report.clientTask->metricsFuture().executor(
+      ZELExecutor::background(),
+      [error, request = report.request, logMetrics = report.logNetworkMetrics,
+       logErrors = report.logNetworkErrors](const URLSessionTaskMetrics& metrics) {
+        if (logMetrics) ZELNetworkingReporting::reportSessionTaskMetrics(metrics, error);
+        if (logErrors) {
+          ZELNetworkingReporting::reportNetworkError(
+              std::make_shared<const ZELNetworkError>(error, request, metrics));
+        }
+      },
+      nullptr);
+}
 
 }  // namespace zel

@@ -3,6 +3,7 @@
 #include <array>
 #include <typeinfo>
 
+#include "PathExtension.h"
 #include "zel/foundation/ZELAssertion.h"
 
 namespace zel {
@@ -10,17 +11,6 @@ namespace {
 
 constexpr const char* kRecordMethod =
     "-[ZELNetworkMetrics networkMetricsWithSessionTaskMetrics:error:]";
-
-// The text after the last "." of the last path component; empty when there is none or when the
-// only dot starts the component.
-std::string extensionOf(const std::string& path) {
-  const auto slash = path.rfind('/');
-  const std::string_view component =
-      std::string_view(path).substr(slash == std::string::npos ? 0 : slash + 1);
-  const auto dot = component.rfind('.');
-  if (dot == std::string_view::npos || dot == 0) return {};
-  return std::string(component.substr(dot + 1));
-}
 
 std::optional<std::string> headerOf(const std::shared_ptr<const HTTPURLResponse>& response,
                                     std::string_view name) {
@@ -186,7 +176,7 @@ std::string ZELNetworkMetrics::aggregatePath(const std::string& path) {
   // Built once; read only afterwards.
   static constexpr std::array<std::string_view, 10> kAggregated = {
       "jpg", "gif", "png", "mp4", "mpd", "m3u8", "cmfa", "cmfv", "ts", "vtt"};
-  const std::string extension = extensionOf(path);
+  const std::string extension = detail::pathExtension(path);
   for (const auto candidate : kAggregated) {
     if (extension == candidate) return "$." + extension;
   }
@@ -194,7 +184,7 @@ std::string ZELNetworkMetrics::aggregatePath(const std::string& path) {
 }
 
 std::string ZELNetworkMetrics::addTrailingSlashIfApply(const std::string& path) {
-  if (path.empty() || !extensionOf(path).empty() || path.back() == '/') return path;
+  if (path.empty() || !detail::pathExtension(path).empty() || path.back() == '/') return path;
   return path + "/";
 }
 

@@ -18,6 +18,7 @@
 #include "zel/client/ZELNetworkingClientNotifications.h"
 #include "zel/foundation/ZELDataAdditions.h"
 #include "zel/platform/NotificationCenter.h"
+#include "zel/reporting/ZELNetworkingReporting.h"
 #include "zel/response/NSError+ZELNetworkingAdditions.h"
 #include "zel/transport/URLError.h"
 #include "zel/transport/ZELNetworkingSessionDelegate.h"
@@ -376,6 +377,68 @@ TEST_P(Execution, NotificationsAndTheRecorderSeeEveryRequest) {
     std::this_thread::sleep_for(10ms);
   }
   EXPECT_EQ(recorder->acceptedCount(), 4u);
+}
+
+// Collects the hub's reports, which arrive on background threads.
+struct ReportSink {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<boost::json::object> metrics, errors;
+
+  void waitFor(std::size_t metricsCount, std::size_t errorCount) {
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, kWait,
+                     [&] { return metrics.size() >= metricsCount && errors.size() >= errorCount; });
+  }
+};
+
+TEST_P(Execution, ReportsFollowTheSwitchesReadWhenTheRequestStarted) {
+  server.route("/v3/ok/", ScriptedResponse{.body = envelope(0)});
+  server.route("/v3/missing/", ScriptedResponse{.status = 404});
+  provider->setToken("tok");
+  auto sink = std::make_shared<ReportSink>();
+  ZELNetworkingReporting::configureNetworkingReportingBlock(
+      [sink](const auto&, const auto&, const auto&, const auto& additional) {
+        std::lock_guard lock(sink->mutex);
+        sink->metrics.push_back(*additional);
+        sink->changed.notify_all();
+      });
+  ZELNetworkingReporting::configureErrorReportingBlock([sink](const boost::json::object& error) {
+    std::lock_guard lock(sink->mutex);
+    sink->errors.push_back(error);
+    sink->changed.notify_all();
+  });
+  ZELNetworkingClient::setShouldLogNetworkMetrics(true);
+  ZELNetworkingClient::setShouldLogNetworkErrors(true);
+
+  EXPECT_TRUE(outcomeOf(client->getPath("ok", {})).ok());
+  EXPECT_EQ(errorCode(outcomeOf(client->getPath("missing", {}))), 404);
+  sink->waitFor(2, 1);
+  ZELNetworkingClient::setShouldLogNetworkMetrics(false);
+  ZELNetworkingClient::setShouldLogNetworkErrors(false);
+  EXPECT_TRUE(outcomeOf(client->getPath("ok", {})).ok());
+  std::this_thread::sleep_for(100ms);  // a report would arrive now
+
+  std::lock_guard lock(sink->mutex);
+  ASSERT_EQ(sink->metrics.size(), 2u);
+  ASSERT_EQ(sink->errors.size(), 1u);
+  std::sort(sink->metrics.begin(), sink->metrics.end(), [](const auto& a, const auto& b) {
+    return a.at("dimensions").as_object().at("status_code").as_int64() <
+           b.at("dimensions").as_object().at("status_code").as_int64();
+  });
+  const auto& success = sink->metrics[0];
+  EXPECT_EQ(success.at("metrics").as_object().at("raw_path"), "/v3/ok/");
+  EXPECT_FALSE(success.at("dimensions").as_object().contains("error_code"));
+  const auto& failure = sink->metrics[1].at("dimensions").as_object();
+  EXPECT_EQ(failure.at("status_code"), 404);
+  EXPECT_EQ(failure.at("error_code"), 404);
+  const auto& error = sink->errors[0];
+  EXPECT_EQ(error.at("errors").as_object().at("domain"), ZELNetworkingHTTPErrorDomainString);
+  EXPECT_EQ(error.at("errors").as_object().at("status_code"), 404);
+  EXPECT_EQ(error.at("dimensions").as_object().at("path"), "/v3/missing/");
+  EXPECT_EQ(error.at("dimensions").as_object().at("remote_ip"), "127.0.0.1");
+  ZELNetworkingReporting::reset();
+  ZELNetworkingReporting::configureErrorReportingBlock(nullptr);
 }
 
 // Awaits one request, then another that uses its answer.

@@ -400,9 +400,9 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
                      const std::string& accessTokenAtStart,
                      const std::shared_ptr<ZELNetworkingClientTask>& clientTask) const;
 
-  // The reporting seam: where the request notifications, the network recorder and the metrics
-  // and error reports hook in (ZELNetworkingClientReporting.cpp). Nothing is posted yet. One
-  // report per request, shared by the steps that need it.
+  // The side channels (ZELNetworkingClientReporting.cpp): request notifications, the network
+  // recorder, and the metrics and error reports. One report per request, shared by the steps
+  // that need it.
   struct RequestReport {
     URLRequest request;
     std::shared_ptr<URLSessionDataTask> task;
