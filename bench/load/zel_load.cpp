@@ -1,12 +1,13 @@
 // Load benchmark: N GET requests at concurrency C through one or more lanes, in one process.
 //
-//   zel_load --url URL --requests N --concurrency C --lane raw|session|client [--lane ...]
+//   zel_load --url URL --requests N --concurrency C --lane raw|session|client|client-report ...
 //            [--http2] [--cacert FILE] [--memory-tasks N]
 //
 // Lane "raw" is a plain libcurl multi loop on one thread with reused easy handles (the floor of
 // the transport); lane "session" runs URLSession data tasks with completion handlers; lane
 // "client" runs the whole client: a Bearer-token getPath whose envelope is parsed into a
-// ZELAPIResponse (reporting switches off). Each lane prints one RESULT line; with several lanes
+// ZELAPIResponse (reporting switches off; lane "client-report" with both on). Each lane prints
+// one RESULT line; with several lanes
 // a last line gives each lane's ratio to the raw lane. Without --url the benchmark serves a
 // 73-byte JSON envelope itself on loopback.
 //
@@ -33,6 +34,7 @@
 #include <vector>
 
 #include "zel/client/ZELNetworkingClient.h"
+#include "zel/reporting/ZELNetworkingReporting.h"
 #include "zel/transport/URLSession.h"
 #include "zel/transport/ZELNetworkingSessionDelegate.h"
 
@@ -234,7 +236,9 @@ class BearerToken : public zel::ZELNetworkingAPIAuthenticationProvider {
   void authorizationFailed() override {}
 };
 
-LaneResult runClient(const Options& o) {
+// reporting: both switches on, so every request is also measured and reported (to callbacks
+// that drop the reports), as an application that logs its network metrics would run.
+LaneResult runClient(const Options& o, bool reporting) {
   const auto url = zel::URL::URLWithString(o.url);
   if (!url || !url->host()) {
     std::cerr << "invalid --url\n";
@@ -248,7 +252,9 @@ LaneResult runClient(const Options& o) {
   auto client = zel::ZELNetworkingClient::initWithBaseURL(url, provider, nullptr, session, false,
                                                           false, {}, nullptr);
   const zel::ParameterDictionary noParameters;
-  return runChains(o, "client", [&](std::function<void(bool)> done) {
+  zel::ZELNetworkingClient::setShouldLogNetworkMetrics(reporting);
+  zel::ZELNetworkingClient::setShouldLogNetworkErrors(reporting);
+  return runChains(o, reporting ? "client-report" : "client", [&](std::function<void(bool)> done) {
     client->getPath(path, noParameters, false, zel::ZELAPIClientRequestPriority::Default)
         .future.onComplete(
             [done = std::move(done)](const zel::Result<std::shared_ptr<zel::ZELAPIResponse>>& r) {
@@ -322,14 +328,15 @@ Options parse(int argc, char** argv) {
       o.repeat = std::max(1L, std::stol(next()));
     else {
       std::cerr << "usage: zel_load [--url URL] [--requests N] [--concurrency C] "
-                   "[--lane raw|session|client]... [--http2] [--cacert FILE] [--memory-tasks N] "
+                   "[--lane raw|session|client|client-report]... [--http2] [--cacert FILE] "
+                   "[--memory-tasks N] "
                    "[--repeat K]\n";
       std::exit(2);
     }
   }
   if (o.lanes.empty()) o.lanes = {"raw", "session"};
   for (const auto& lane : o.lanes) {
-    if (lane != "raw" && lane != "session" && lane != "client") {
+    if (lane != "raw" && lane != "session" && lane != "client" && lane != "client-report") {
       std::cerr << "unknown lane " << lane << "\n";
       std::exit(2);
     }
@@ -368,6 +375,9 @@ int main(int argc, char** argv) {
     while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 
+  zel::ZELNetworkingReporting::configureNetworkingReportingBlock(
+      [](const auto&, const auto&, const auto&, const auto&) {});
+  zel::ZELNetworkingReporting::configureErrorReportingBlock([](const auto&) {});
   if (options.memoryTasks > 0) {
     runMemory(options);
   } else {
@@ -377,7 +387,7 @@ int main(int argc, char** argv) {
       for (const auto& lane : options.lanes) {
         rounds[lane].push_back(lane == "raw"       ? runRaw(options)
                                : lane == "session" ? runSession(options)
-                                                   : runClient(options));
+                                                   : runClient(options, lane == "client-report"));
       }
     }
     std::map<std::string, double> medianRps;
@@ -391,7 +401,7 @@ int main(int argc, char** argv) {
     }
     if (medianRps.count("raw") && medianRps["raw"] > 0 && medianRps.size() > 1) {
       std::string line;
-      for (const char* lane : {"session", "client"}) {
+      for (const char* lane : {"session", "client", "client-report"}) {
         if (!medianRps.count(lane)) continue;
         char ratio[64];
         std::snprintf(ratio, sizeof ratio, "%s%s/raw=%.2f", line.empty() ? "ratio " : " ", lane,

@@ -196,19 +196,19 @@ ZELAPIResponseFuture ZELNetworkingClient::runTriple(const ZELRequestTaskResultTr
     return ZELAPIResponseFuture::withError(zel_errorWithUpdatedCode(
         zel_errorLocalizedAndContextAddedForRequest(error, report->request)));
   });
-  // Beside the caller's own callbacks: they neither delay nor change the outcome. A success has
-  // nothing to do on the main queue unless metrics are reported, so it costs no hop there.
-  ZELAPIResponseFuture::SuccessBlock onSuccess;
+  // Beside the caller's own callbacks: they neither delay nor change the outcome. A failure goes
+  // to the main queue for the provider calls. A success only starts the metrics report, which
+  // waits for the metrics on the background executor anyway, so it takes no main-queue hop.
   if (report->logNetworkMetrics) {
-    onSuccess = [self, report](const std::shared_ptr<ZELAPIResponse>&) {
-      self->reportSuccess(*report);
-    };
+    refined.executor(
+        ZELExecutor::immediate(),
+        [self, report](const std::shared_ptr<ZELAPIResponse>&) { self->reportSuccess(*report); },
+        nullptr);
   }
-  refined.executor(ZELExecutor::main(), std::move(onSuccess),
-                   [self, report, accessToken](const Error& error) {
-                     self->requestFailed(error, report->request, accessToken, report->clientTask);
-                     self->reportFailure(*report, error);
-                   });
+  refined.executor(ZELExecutor::main(), nullptr, [self, report, accessToken](const Error& error) {
+    self->requestFailed(error, report->request, accessToken, report->clientTask);
+    self->reportFailure(*report, error);
+  });
   return refined;
 }
 

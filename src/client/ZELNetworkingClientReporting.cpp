@@ -15,21 +15,32 @@ namespace zel {
 
 void ZELNetworkingClient::reportWillStart(const RequestReport& report) const {
   auto& center = NotificationCenter::defaultCenter();
-  if (!report.clientTask) {
-    center.postNotificationName(ZELNetworkingClientRequestWillStartNotification, this, {});
-    return;
+  // A notification nobody observes is not built: posting it would reach no one.
+  if (center.hasObserversForName(ZELNetworkingClientRequestWillStartNotification, this)) {
+    std::map<std::string, std::any> userInfo;
+    if (report.clientTask) {
+      userInfo.emplace(ZELNetworkingClientNotificationRequestKey, report.clientTask->request());
+    }
+    center.postNotificationName(ZELNetworkingClientRequestWillStartNotification, this,
+                                std::move(userInfo));
   }
-  std::map<std::string, std::any> userInfo{
-      {ZELNetworkingClientNotificationRequestKey, report.clientTask->request()}};
-  center.postNotificationName(ZELNetworkingClientRequestWillStartNotification, this, userInfo);
-  // The sender stays alive while its metrics are awaited: the notification names it.
+  if (!report.clientTask) return;
+  // Whether anyone observes did-collect-metrics is asked when the metrics arrive; only then does
+  // the notification take its trip to the background executor. The sender stays alive meanwhile.
   report.clientTask->metricsFuture().executor(
-      ZELExecutor::background(),
-      [self = shared_from_this(), userInfo](const URLSessionTaskMetrics& metrics) mutable {
-        userInfo.emplace(ZELNetworkingClientNotificationMetricsKey, metrics);
-        NotificationCenter::defaultCenter().postNotificationName(
-            ZELNetworkingClientRequestDidCollectMetricsNotification, self.get(),
-            std::move(userInfo));
+      ZELExecutor::immediate(),
+      [self = shared_from_this(),
+       clientTask = report.clientTask](const URLSessionTaskMetrics& metrics) {
+        if (!NotificationCenter::defaultCenter().hasObserversForName(
+                ZELNetworkingClientRequestDidCollectMetricsNotification, self.get())) {
+          return;
+        }
+        ZELExecutor::background()->execute([self, clientTask, metrics] {
+          NotificationCenter::defaultCenter().postNotificationName(
+              ZELNetworkingClientRequestDidCollectMetricsNotification, self.get(),
+              {{ZELNetworkingClientNotificationRequestKey, clientTask->request()},
+               {ZELNetworkingClientNotificationMetricsKey, metrics}});
+        });
       },
       nullptr);
 }
@@ -37,6 +48,8 @@ void ZELNetworkingClient::reportWillStart(const RequestReport& report) const {
 void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
                                           const ZELNSURLSessionDataTaskResult& result) const {
   if (networkRecorder_) networkRecorder_->insertHTTPTransactionAsyncIfCapturing(result);
+  auto& center = NotificationCenter::defaultCenter();
+  if (!center.hasObserversForName(ZELNetworkingClientRequestDidFinishNotification, this)) return;
   std::map<std::string, std::any> userInfo;
   if (report.clientTask) {
     std::shared_ptr<const URLResponse> response = report.clientTask->response();
@@ -47,15 +60,15 @@ void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
     userInfo.emplace(ZELNetworkingClientNotificationRequestKey, report.clientTask->request());
     userInfo.emplace(ZELNetworkingClientNotificationResponseKey, std::move(response));
   }
-  NotificationCenter::defaultCenter().postNotificationName(
-      ZELNetworkingClientRequestDidFinishNotification, this, std::move(userInfo));
+  center.postNotificationName(ZELNetworkingClientRequestDidFinishNotification, this,
+                              std::move(userInfo));
 }
 
 // The reports wait for the task's metrics (on the background executor); a request whose metrics
 // never arrive, or that has no client task, is not reported. The switches are the ones read when
 // the request started.
 
-// Called on the main queue for a success only while metrics are reported.
+// Called, on the thread that completes the outcome, for a success while metrics are reported.
 void ZELNetworkingClient::reportSuccess(const RequestReport& report) const {
   if (!report.clientTask || !report.logNetworkMetrics) return;
   report.clientTask->metricsFuture().executor(

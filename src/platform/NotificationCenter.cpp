@@ -21,9 +21,11 @@ struct Observer {
   std::function<void(const Notification&)> block;
   std::atomic<bool> removed{false};
 
+  bool matches(std::string_view notificationName, const void* sender) const noexcept {
+    return (!name || *name == notificationName) && (object == nullptr || object == sender);
+  }
   bool matches(const Notification& notification) const noexcept {
-    return (!name || *name == notification.name) &&
-           (object == nullptr || object == notification.object);
+    return matches(notification.name, notification.object);
   }
 };
 
@@ -99,6 +101,16 @@ void NotificationCenter::postNotification(Notification notification) {
     if (observer->removed.load(std::memory_order_acquire)) continue;
     callBlock(*observer, notification);
   }
+}
+
+bool NotificationCenter::hasObserversForName(std::string_view name, const void* object) const {
+  std::lock_guard lock(state_->mutex);
+  for (const auto& observer : state_->observers) {
+    if (observer->matches(name, object) && !observer->removed.load(std::memory_order_acquire)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void NotificationCenter::postNotificationName(std::string name, const void* object,

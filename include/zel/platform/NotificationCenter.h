@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace zel {
@@ -61,6 +62,9 @@ class NotificationCenter {
   void removeObserver(const ObserverToken& token);
 
   void postNotification(Notification notification);
+  /// Whether a notification of this name from this sender would reach any observer now: lets a
+  /// poster skip building user information nobody reads.
+  [[nodiscard]] bool hasObserversForName(std::string_view name, const void* object) const;
   void postNotificationName(std::string name, const void* object,
                             std::map<std::string, std::any> userInfo = {});
 
