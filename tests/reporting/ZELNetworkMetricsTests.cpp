@@ -5,6 +5,7 @@
 #include <boost/json/serialize.hpp>
 
 #include "support/AssertionCapture.h"
+#include "support/NginxServer.h"
 #include "support/RecordingDelegate.h"
 #include "support/TestServer.h"
 #include "zel/reporting/ZELNetworkMetrics.h"
@@ -123,6 +124,51 @@ TEST(ZELNetworkMetrics, ReadsWhatTheSessionMeasuredForRealRequests) {
   EXPECT_EQ(d.at("is_request_body_gzipped"), true);
   EXPECT_EQ(records[0].at("dimensions").as_object().at("reused_connection"), false);
   EXPECT_EQ(d.at("reused_connection"), true);
+
+  // An image folds into its type's path; a refused connection carries its error's code.
+  server.route("/i/abc.jpg", ScriptedResponse{.body = "img"});
+  const struct {
+    std::string url;
+    std::string path;
+    std::int64_t errorCode;
+  } cases[] = {{server.url("/i/abc.jpg"), "$.jpg", 0},
+               {"http://127.0.0.1:1/api/x", "/api/x/", -1004}};
+  for (const auto& c : cases) {
+    test::OutcomeWaiter waiter;
+    auto task = session->dataTaskWithRequest(test::requestFor(c.url), waiter.handler());
+    task->resume();
+    const auto outcome = waiter.wait();
+    ASSERT_TRUE(outcome.has_value());
+    ASSERT_TRUE(delegate->waitFor(task->taskIdentifier(), "metrics"));
+    const auto record =
+        ZELNetworkMetrics(*delegate->record(task->taskIdentifier()).metrics, outcome->error)
+            .toJSONDictionary();
+    EXPECT_EQ(record.at("metrics").as_object().at("path").as_string(), c.path) << c.url;
+    const auto& dimensions = record.at("dimensions").as_object();
+    EXPECT_EQ(dimensions.contains("error_code") ? dimensions.at("error_code").as_int64() : 0,
+              c.errorCode)
+        << c.url;
+  }
+}
+
+TEST(ZELNetworkMetrics, NamesTheNegotiatedProtocolAndTLSVersionOverHTTPS) {
+  if (!test::NginxServer::available()) GTEST_SKIP() << "nginx or openssl is not installed";
+  test::NginxServer server(test::NginxServer::Options{.plainHTTPListener = false});
+  auto delegate = std::make_shared<test::RecordingDelegate>();
+  auto config = URLSessionConfiguration::ephemeralSessionConfiguration();
+  config.trustedCAFile = server.caFile();
+  auto session = URLSession::sessionWithConfiguration(config, delegate);
+  test::OutcomeWaiter waiter;
+  auto task = session->dataTaskWithRequest(test::requestFor(server.httpsURL("/envelope")),
+                                           waiter.handler());
+  task->resume();
+  ASSERT_TRUE(waiter.wait().has_value());
+  ASSERT_TRUE(delegate->waitFor(task->taskIdentifier(), "metrics"));
+  const auto record = ZELNetworkMetrics(*delegate->record(task->taskIdentifier()).metrics);
+  EXPECT_EQ(record.network_protocol, "h2");
+  EXPECT_TRUE(record.tls_version == "TLSv13" || record.tls_version == "TLSv12")
+      << record.tls_version.value_or("<absent>");
+  EXPECT_EQ(record.status_code, 200);
 }
 
 }  // namespace
