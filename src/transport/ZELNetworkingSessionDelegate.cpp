@@ -1,11 +1,10 @@
 #include "zel/transport/ZELNetworkingSessionDelegate.h"
 
-#include <algorithm>
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "RedirectProposal.h"
 #include "zel/foundation/ZELAssertion.h"
 #include "zel/transport/URLSessionTask.h"
 
@@ -18,27 +17,6 @@ constexpr const char* kStreamingRequired =
 
 std::string describe(const std::optional<URL>& url) {
   return url ? url->absoluteString() : std::string("(null)");
-}
-
-std::string lowercased(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
-
-std::optional<int> effectivePort(const URL& url) {
-  if (auto port = url.port()) return port;
-  const auto scheme = lowercased(url.scheme().value_or(""));
-  if (scheme == "http") return 80;
-  if (scheme == "https") return 443;
-  return std::nullopt;
-}
-
-bool sameOrigin(const URL& a, const URL& b) {
-  return lowercased(a.scheme().value_or("")) == lowercased(b.scheme().value_or("")) &&
-         lowercased(a.host().value_or("")) == lowercased(b.host().value_or("")) &&
-         effectivePort(a) == effectivePort(b);
 }
 
 }  // namespace
@@ -114,7 +92,7 @@ void ZELNetworkingSessionDelegate::willPerformHTTPRedirection(
   // the request as it was made.
   URLRequest follow = original;
   follow.setURL(newRequest.url());
-  if (originalURL && newRequest.url() && !sameOrigin(*originalURL, *newRequest.url())) {
+  if (originalURL && newRequest.url() && !detail::isSameOrigin(*originalURL, *newRequest.url())) {
     // Credentials stay with the origin they were made for.
     follow.setValue(std::nullopt, "Authorization");
     follow.setValue(std::nullopt, "Cookie");
