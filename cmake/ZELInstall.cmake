@@ -1,7 +1,7 @@
 # Installed layout: headers, the library, a CMake package config and a pkg-config file.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS zelnetworking EXPORT ZELNetworkingTargets
+install(TARGETS zelnetworking zelnetworking_testing EXPORT ZELNetworkingTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -21,5 +21,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ZELNetworkingConfig.cmake
 # The .pc file finds its prefix relative to itself, so an install moved with --prefix still works.
 file(RELATIVE_PATH ZEL_PC_RELATIVE_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 string(REGEX REPLACE "/$" "" ZEL_PC_RELATIVE_PREFIX "${ZEL_PC_RELATIVE_PREFIX}")
-configure_file(cmake/zelnetworking.pc.in ${CMAKE_CURRENT_BINARY_DIR}/zelnetworking.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/zelnetworking.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+foreach(pc zelnetworking zelnetworking-testing)
+  configure_file(cmake/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "support/AssertionCapture.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/client/ZELNetworkingClient.h"
 #include "zel/client/ZELNetworkingClientNotifications.h"
 #include "zel/foundation/ZELDataAdditions.h"
@@ -27,9 +27,6 @@ namespace zel {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ReceivedRequest;
-using test::ScriptedResponse;
-using test::TestServer;
 
 constexpr auto kWait = 10s;
 
@@ -93,7 +90,7 @@ class Execution : public ::testing::TestWithParam<bool> {
     return outcome.ok() ? 0 : outcome.error().code();
   }
 
-  TestServer server;
+  MockServer server;
   test::AssertionCapture reports;
   std::shared_ptr<RecordingProvider> provider = std::make_shared<RecordingProvider>();
   std::shared_ptr<ZELNetworkingSessionDelegate> delegate;
@@ -102,8 +99,8 @@ class Execution : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(Execution, VerbsPlaceParametersSignAndParse) {
-  server.route("/v3/items/", [](const ReceivedRequest&) {
-    return ScriptedResponse{.body = envelope(0, R"({"n":1})")};
+  server.route("/v3/items/", [](const MockRequest&) {
+    return MockResponse{.body = envelope(0, R"({"n":1})")};
   });
   // Without a token: signed, parameters in the query.
   auto got = outcomeOf(client->getPath("items", {{"q", "a b"}}));
@@ -154,7 +151,7 @@ TEST_P(Execution, VerbsPlaceParametersSignAndParse) {
   }
 
   // Another base URL, taken as given: no trailing "/" is added.
-  server.route("/other/users/me", ScriptedResponse{.body = envelope(0)});
+  server.route("/other/users/me", MockResponse{.body = envelope(0)});
   ASSERT_TRUE(outcomeOf(client->getBaseURL(*URL::URLWithString(server.url("/other/")), "users/me",
                                            {}, ZELAPIClientRequestPriority::Default))
                   .ok());
@@ -183,11 +180,11 @@ TEST_P(Execution, VerbsPlaceParametersSignAndParse) {
 }
 
 TEST_P(Execution, StatusAndBodyRules) {
-  server.route("/v3/no-content/", ScriptedResponse{.status = 204});
-  server.route("/v3/missing/", ScriptedResponse{.status = 404});
-  server.route("/v3/broken/", ScriptedResponse{.status = 500, .body = envelope(17)});
-  server.route("/v3/html/", ScriptedResponse{.body = "<html>"});
-  server.route("/v3/custom/", ScriptedResponse{.status = 500, .body = "raw"});
+  server.route("/v3/no-content/", MockResponse{.status = 204});
+  server.route("/v3/missing/", MockResponse{.status = 404});
+  server.route("/v3/broken/", MockResponse{.status = 500, .body = envelope(17)});
+  server.route("/v3/html/", MockResponse{.body = "<html>"});
+  server.route("/v3/custom/", MockResponse{.status = 500, .body = "raw"});
   provider->setToken("tok");
 
   auto empty = outcomeOf(client->getPath("no-content", {}));
@@ -222,8 +219,8 @@ TEST_P(Execution, StatusAndBodyRules) {
 }
 
 TEST_P(Execution, AuthorizationFailuresReachTheProviderOnTheMainQueue) {
-  server.route("/v3/auth/", ScriptedResponse{.status = 401, .body = envelope(2)});
-  server.route("/v3/denied/", ScriptedResponse{.status = 403, .body = envelope(3)});
+  server.route("/v3/auth/", MockResponse{.status = 401, .body = envelope(2)});
+  server.route("/v3/denied/", MockResponse{.status = 403, .body = envelope(3)});
   const std::string reportText =
       "Authorization error response and no access token.  Probably called an auth-only endpoint "
       "when unauth.  Request: ";
@@ -242,9 +239,9 @@ TEST_P(Execution, AuthorizationFailuresReachTheProviderOnTheMainQueue) {
 }
 
 TEST_P(Execution, RedirectPriorityCancellationAndTransportErrors) {
-  server.route("/v3/old/", ScriptedResponse{.status = 301, .headers = {{"Location", "/v3/new/"}}});
-  server.route("/v3/new/", ScriptedResponse{.body = envelope(0)});
-  server.route("/v3/slow/", ScriptedResponse{.body = envelope(0), .delayBeforeHead = 3s});
+  server.route("/v3/old/", MockResponse{.status = 301, .headers = {{"Location", "/v3/new/"}}});
+  server.route("/v3/new/", MockResponse{.body = envelope(0)});
+  server.route("/v3/slow/", MockResponse{.body = envelope(0), .delayBeforeHead = 3s});
   provider->setToken("tok");
 
   EXPECT_TRUE(outcomeOf(client->getPath("old", {})).ok());
@@ -343,9 +340,9 @@ class NotificationCounter {
 };
 
 TEST_P(Execution, NotificationsAndTheRecorderSeeEveryRequest) {
-  server.route("/v3/ok/", ScriptedResponse{.body = envelope(0)});
-  server.route("/v3/missing/", ScriptedResponse{.status = 404});
-  server.route("/v3/slow/", ScriptedResponse{.body = envelope(0), .delayBeforeHead = 3s});
+  server.route("/v3/ok/", MockResponse{.body = envelope(0)});
+  server.route("/v3/missing/", MockResponse{.status = 404});
+  server.route("/v3/slow/", MockResponse{.body = envelope(0), .delayBeforeHead = 3s});
   provider->setToken("tok");
   auto recorder = ZELNetworkRecorder::create();
   recorder->setCapturing(true);
@@ -393,8 +390,8 @@ struct ReportSink {
 };
 
 TEST_P(Execution, ReportsFollowTheSwitchesReadWhenTheRequestStarted) {
-  server.route("/v3/ok/", ScriptedResponse{.body = envelope(0)});
-  server.route("/v3/missing/", ScriptedResponse{.status = 404});
+  server.route("/v3/ok/", MockResponse{.body = envelope(0)});
+  server.route("/v3/missing/", MockResponse{.status = 404});
   provider->setToken("tok");
   auto sink = std::make_shared<ReportSink>();
   ZELNetworkingReporting::configureNetworkingReportingBlock(
@@ -456,13 +453,13 @@ ZELFuture<std::int64_t> twoInSequence(std::shared_ptr<ZELNetworkingClient> clien
 }
 
 TEST_P(Execution, CoroutinesAwaitRequestsInSequence) {
-  server.route("/v3/count/", [](const ReceivedRequest& r) {
+  server.route("/v3/count/", [](const MockRequest& r) {
     const int n = r.query.starts_with("n=") ? std::stoi(r.query.substr(2)) : 0;
-    return ScriptedResponse{.body = envelope(0, R"({"n":)" + std::to_string(n + 1) + "}")};
+    return MockResponse{.body = envelope(0, R"({"n":)" + std::to_string(n + 1) + "}")};
   });
   provider->setToken("tok");
   EXPECT_EQ(twoInSequence(client).wait(kWait).value(), 2);
-  server.route("/v3/count/", ScriptedResponse{.status = 404});
+  server.route("/v3/count/", MockResponse{.status = 404});
   const auto failed = twoInSequence(client).wait(kWait);
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error().code(), 404);
@@ -474,9 +471,9 @@ INSTANTIATE_TEST_SUITE_P(BothModes, Execution, ::testing::Values(true, false),
                          });
 
 TEST(ExecutionStress, ThousandsOfRequestsWithRandomCancelsCompleteOnce) {
-  TestServer server;
-  server.route("/v3/r/", [](const ReceivedRequest& r) {
-    return ScriptedResponse{.body = envelope(0),
+  MockServer server;
+  server.route("/v3/r/", [](const MockRequest& r) {
+    return MockResponse{.body = envelope(0),
                             .delayBeforeHead = std::chrono::milliseconds(r.connectionId % 3)};
   });
   test::AssertionCapture reports;

@@ -8,7 +8,7 @@
 
 #include "client/ClientTestSupport.h"
 #include "support/AssertionCapture.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/client/URLSessionConfiguration+ZELNetworking.h"
 #include "zel/foundation/ZELDataAdditions.h"
 #include "zel/futures/ZELSerialQueue.h"
@@ -348,8 +348,8 @@ TEST_F(RequestBuildingTests, SynchronousFormRunsTheChunksBlockOnTheCaller) {
 
 // The built requests as a server receives them.
 TEST_F(RequestBuildingTests, SignedAndGzippedRequestsReachTheServerIntact) {
-  test::TestServer server;
-  server.route("/v3/items/", test::ScriptedResponse{.body = "{}"});
+  MockServer server;
+  server.route("/v3/items/", MockResponse{.body = "{}"});
   auth->token_.clear();  // no user: requests are signed
   auto client = ZELNetworkingClient::initWithBaseURL(URL::URLWithString(server.url("/v3/")), auth,
                                                      nullptr, session, false, false, {}, nullptr);

@@ -8,7 +8,7 @@
 
 #include "client/ClientTestSupport.h"
 #include "support/AssertionCapture.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/client/URLSessionConfiguration+ZELNetworking.h"
 #include "zel/futures/ZELSerialQueue.h"
 #include "zel/transport/URLError.h"
@@ -170,8 +170,8 @@ TEST(ZELNetworkingClientTests, LoggingSwitchesAreProcessWide) {
 }
 
 TEST(ZELNetworkingClientTests, CancelAllRequestsCancelsDataAndUploadTasks) {
-  test::TestServer server;
-  server.route("/hang", test::ScriptedResponse{.delayBeforeHead = 10000ms});
+  MockServer server;
+  server.route("/hang", MockResponse{.delayBeforeHead = 10000ms});
   auto session = URLSession::sessionWithConfiguration(zelnetworking_defaultSessionConfiguration());
   auto client = clientWith(session);
 

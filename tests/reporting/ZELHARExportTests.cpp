@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "support/RecordingDelegate.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/reporting/ZELHARExport.h"
 
 namespace zel {
 namespace {
 
-using test::ScriptedResponse;
-using test::TestServer;
 
 ZELHARTask run(URLSession& session, test::RecordingDelegate& delegate, URLRequest request) {
   test::OutcomeWaiter waiter;
@@ -51,11 +49,11 @@ void expectRequiredFields(const boost::json::object& entry) {
 }
 
 TEST(ZELHARExport, RedirectsAndUploadsBecomeCompleteEntries) {
-  TestServer server;
-  server.route("/old", ScriptedResponse{.status = 302, .headers = {{"Location", "/new?x=1"}}});
-  server.route("/new", ScriptedResponse{.headers = {{"Content-Type", "application/json"}},
+  MockServer server;
+  server.route("/old", MockResponse{.status = 302, .headers = {{"Location", "/new?x=1"}}});
+  server.route("/new", MockResponse{.headers = {{"Content-Type", "application/json"}},
                                         .body = R"({"ok":true})"});
-  server.route("/upload", ScriptedResponse{.body = "stored"});
+  server.route("/upload", MockResponse{.body = "stored"});
   auto delegate = std::make_shared<test::RecordingDelegate>();
   auto session = URLSession::sessionWithConfiguration(
       URLSessionConfiguration::ephemeralSessionConfiguration(), delegate);

@@ -7,15 +7,13 @@
 #include "support/AssertionCapture.h"
 #include "support/NginxServer.h"
 #include "support/RecordingDelegate.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/reporting/ZELNetworkMetrics.h"
 
 namespace zel {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ScriptedResponse;
-using test::TestServer;
 
 TEST(ZELNetworkMetrics, PathsTLSNamesAndFetchTypes) {
   test::AssertionCapture reports;
@@ -84,9 +82,9 @@ TEST(ZELNetworkMetrics, SourcesAreChosenByExactType) {
 }
 
 TEST(ZELNetworkMetrics, ReadsWhatTheSessionMeasuredForRealRequests) {
-  TestServer server;
+  MockServer server;
   server.route("/api/items",
-               ScriptedResponse{.headers = {{"x-zelvo-rid", "rid-1"}, {"x-cdn", "edge"}},
+               MockResponse{.headers = {{"x-zelvo-rid", "rid-1"}, {"x-cdn", "edge"}},
                                 .body = std::string(300, 'r')});
   auto delegate = std::make_shared<test::RecordingDelegate>();
   auto session = URLSession::sessionWithConfiguration(
@@ -126,7 +124,7 @@ TEST(ZELNetworkMetrics, ReadsWhatTheSessionMeasuredForRealRequests) {
   EXPECT_EQ(d.at("reused_connection"), true);
 
   // An image folds into its type's path; a refused connection carries its error's code.
-  server.route("/i/abc.jpg", ScriptedResponse{.body = "img"});
+  server.route("/i/abc.jpg", MockResponse{.body = "img"});
   const struct {
     std::string url;
     std::string path;

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "support/RecordingDelegate.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/foundation/ZELDataAdditions.h"
 #include "zel/transport/URLError.h"
 
@@ -22,8 +22,6 @@ using namespace std::chrono_literals;
 using test::OutcomeWaiter;
 using test::requestFor;
 using test::run;
-using test::ScriptedResponse;
-using test::TestServer;
 
 std::string describe(const std::optional<test::Outcome>& outcome) {
   if (!outcome) return "no outcome";
@@ -36,11 +34,11 @@ std::string gzipOfZeros(std::size_t size) {
 }
 
 TEST(HostilePeers, EveryBadResponseEndsWithItsOwnError) {
-  TestServer server;
+  MockServer server;
   const std::string fiveMiB(5 << 20, 'b');
   struct Case {
     const char* path;
-    ScriptedResponse response;
+    MockResponse response;
     std::int64_t code;
     const char* description;  // a part of the error's description
   };
@@ -97,7 +95,7 @@ TEST(HostilePeers, EveryBadResponseEndsWithItsOwnError) {
         << c.path << ": " << describe(outcome);
   }
   // Within the limits, the same session still reads a compressed body.
-  server.route("/fine", ScriptedResponse{.headers = {{"Content-Encoding", "gzip"}},
+  server.route("/fine", MockResponse{.headers = {{"Content-Encoding", "gzip"}},
                                          .body = gzipOfZeros(1 << 20)});
   const auto fine = run(*session, requestFor(server.url("/fine")));
   ASSERT_EQ(describe(fine), "success");
@@ -105,8 +103,8 @@ TEST(HostilePeers, EveryBadResponseEndsWithItsOwnError) {
 }
 
 TEST(HostilePeers, TextThatWouldInjectLinesIsRefusedAndFramingIsTheSessionsOwn) {
-  TestServer server;
-  server.route("/echo", ScriptedResponse{.echoRequest = true});
+  MockServer server;
+  server.route("/echo", MockResponse{.echoRequest = true});
   auto refusedWith = [&](URLSessionConfiguration config, URLRequest request) {
     auto session = URLSession::sessionWithConfiguration(std::move(config));
     const auto outcome = run(*session, std::move(request));
@@ -204,9 +202,9 @@ class SlowCountingDelegate : public URLSessionDelegate {
 };
 
 TEST(HostilePeers, ASlowDelegateGetsBoundedPiecesAndPausesTheTransfer) {
-  TestServer server;
-  server.route("/big", ScriptedResponse{.body = std::string(24 << 20, 'z')});
-  server.route("/bomb", ScriptedResponse{.headers = {{"Content-Encoding", "gzip"}},
+  MockServer server;
+  server.route("/big", MockResponse{.body = std::string(24 << 20, 'z')});
+  server.route("/bomb", MockResponse{.headers = {{"Content-Encoding", "gzip"}},
                                          .body = gzipOfZeros(64 << 20)});
   auto delegate = std::make_shared<SlowCountingDelegate>();
   delegate->delayPerPiece = 3ms;
@@ -226,9 +224,9 @@ TEST(HostilePeers, ASlowDelegateGetsBoundedPiecesAndPausesTheTransfer) {
 }
 
 TEST(HostilePeers, EveryDelegateTaskEndsOnceWhenTheLastReferenceGoes) {
-  TestServer server;
-  server.route("/slow", ScriptedResponse{.body = "late", .delayBeforeHead = 5s});
-  server.route("/fast", ScriptedResponse{.body = "now"});
+  MockServer server;
+  server.route("/slow", MockResponse{.body = "late", .delayBeforeHead = 5s});
+  server.route("/fast", MockResponse{.body = "now"});
   enum class Drop { WhileRunning, AfterFinishTasksAndInvalidate, InsideACallback };
   for (const auto drop :
        {Drop::WhileRunning, Drop::AfterFinishTasksAndInvalidate, Drop::InsideACallback}) {
@@ -258,10 +256,10 @@ TEST(HostilePeers, EveryDelegateTaskEndsOnceWhenTheLastReferenceGoes) {
 TEST(HostilePeers, ServersThatDropIdleConnectionsFailNoRequest) {
   // Each connection serves two requests; the third is dropped unanswered, as when a server
   // closes an idle connection just as the client reuses it.
-  TestServer server;
-  server.route("/r", [](const test::ReceivedRequest& request) {
-    if (request.indexOnConnection == 2) return ScriptedResponse{.closeWithoutResponse = true};
-    return ScriptedResponse{.body = "ok"};
+  MockServer server;
+  server.route("/r", [](const MockRequest& request) {
+    if (request.indexOnConnection == 2) return MockResponse{.closeWithoutResponse = true};
+    return MockResponse{.body = "ok"};
   });
   auto session = URLSession::sessionWithConfiguration({});
   int failures = 0;
@@ -274,11 +272,11 @@ TEST(HostilePeers, ServersThatDropIdleConnectionsFailNoRequest) {
 }
 
 TEST(HostilePeers, RedirectToAnotherOriginDropsCredentialsWithoutADelegate) {
-  TestServer target;
-  target.route("/landing", ScriptedResponse{.body = "landed"});
-  TestServer origin;
+  MockServer target;
+  target.route("/landing", MockResponse{.body = "landed"});
+  MockServer origin;
   origin.route("/go",
-               ScriptedResponse{.status = 302, .headers = {{"Location", target.url("/landing")}}});
+               MockResponse{.status = 302, .headers = {{"Location", target.url("/landing")}}});
   auto session = URLSession::sessionWithConfiguration({});
   auto request = requestFor(origin.url("/go"));
   request.setValue("Bearer secret", "Authorization");

@@ -9,7 +9,7 @@
 #include <cerrno>
 
 #include "support/RecordingDelegate.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/transport/URLError.h"
 
 namespace zel {
@@ -17,8 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::OutcomeWaiter;
-using test::ScriptedResponse;
-using test::TestServer;
 
 using test::requestFor;
 
@@ -45,7 +43,7 @@ int unusedPort() {
 }
 
 TEST(URLSessionFaults, BadRequestsAreNeverSent) {
-  TestServer server;
+  MockServer server;
   auto session = URLSession::sessionWithConfiguration({});
 
   EXPECT_EQ(errorCode(run(session, URLRequest())), NSURLErrorBadURL);
@@ -86,8 +84,8 @@ TEST(URLSessionFaults, RefusedConnectionAndUnknownHost) {
     if (host == "api.test") return std::vector<std::string>{"127.0.0.1"};
     return std::nullopt;
   };
-  TestServer server;
-  server.route("/ok", ScriptedResponse{.body = "resolved"});
+  MockServer server;
+  server.route("/ok", MockResponse{.body = "resolved"});
   auto resolving = URLSession::sessionWithConfiguration(config);
   const auto unknown = run(resolving, requestFor("http://nowhere.test/"));
   ASSERT_EQ(errorCode(unknown), NSURLErrorCannotFindHost);
@@ -102,14 +100,14 @@ TEST(URLSessionFaults, RefusedConnectionAndUnknownHost) {
 }
 
 TEST(URLSessionFaults, MisbehavingServersNeverCrashOrHang) {
-  TestServer server;
-  server.route("/truncated", ScriptedResponse{.body = std::string(1000, 't'), .truncateAfter = 10});
-  server.route("/reset", ScriptedResponse{.closeWithoutResponse = true});
-  server.route("/garbage", ScriptedResponse{.rawBytes = std::string("SPDY/9 banana\r\n\r\n"),
+  MockServer server;
+  server.route("/truncated", MockResponse{.body = std::string(1000, 't'), .truncateAfter = 10});
+  server.route("/reset", MockResponse{.closeWithoutResponse = true});
+  server.route("/garbage", MockResponse{.rawBytes = std::string("SPDY/9 banana\r\n\r\n"),
                                             .closeConnection = true});
-  server.route("/huge", ScriptedResponse{.headers = {{"X-Huge", std::string(300 * 1024, 'h')}},
+  server.route("/huge", MockResponse{.headers = {{"X-Huge", std::string(300 * 1024, 'h')}},
                                          .body = "x"});
-  server.route("/fine", ScriptedResponse{.body = "still fine"});
+  server.route("/fine", MockResponse{.body = "still fine"});
   auto session = URLSession::sessionWithConfiguration({});
 
   EXPECT_EQ(errorCode(run(session, requestFor(server.url("/truncated")))),

@@ -6,7 +6,7 @@
 
 #include "support/AssertionCapture.h"
 #include "support/RecordingDelegate.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/foundation/ZELDataAdditions.h"
 #include "zel/platform/Json.h"
 #include "zel/transport/URLError.h"
@@ -18,8 +18,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::OutcomeWaiter;
 using test::RecordingDelegate;
-using test::ScriptedResponse;
-using test::TestServer;
 
 using test::requestFor;
 
@@ -29,12 +27,12 @@ class URLSessionTest : public ::testing::Test {
     return URLSession::sessionWithConfiguration(std::move(config), delegate);
   }
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-  TestServer server;
+  MockServer server;
 };
 
 TEST_F(URLSessionTest, CompletionHandlerGetsBodyResponseAndTheDelegateOnlyMetrics) {
   server.route("/hello",
-               ScriptedResponse{.status = 201, .headers = {{"X-Id", "7"}}, .body = "hi there"});
+               MockResponse{.status = 201, .headers = {{"X-Id", "7"}}, .body = "hi there"});
   auto session = makeSession();
   OutcomeWaiter waiter;
   auto task = session->dataTaskWithRequest(requestFor(server.url("/hello?a=1")), waiter.handler());
@@ -67,7 +65,7 @@ TEST_F(URLSessionTest, CompletionHandlerGetsBodyResponseAndTheDelegateOnlyMetric
 }
 
 TEST_F(URLSessionTest, KeepAliveReusesTheConnectionAndMetricsSayIt) {
-  server.route("/a", ScriptedResponse{.body = "x"});
+  server.route("/a", MockResponse{.body = "x"});
   auto session = makeSession();
   std::vector<std::uint64_t> ids;
   for (int i = 0; i < 2; ++i) {
@@ -86,7 +84,7 @@ TEST_F(URLSessionTest, KeepAliveReusesTheConnectionAndMetricsSayIt) {
 }
 
 TEST_F(URLSessionTest, StreamingDelegateSeesEventsInOrder) {
-  server.route("/slow", ScriptedResponse{.bodyPieces = {"one,", "two,", "three"},
+  server.route("/slow", MockResponse{.bodyPieces = {"one,", "two,", "three"},
                                          .delayBetweenPieces = 30ms,
                                          .chunked = true});
   auto session = makeSession();
@@ -101,7 +99,7 @@ TEST_F(URLSessionTest, StreamingDelegateSeesEventsInOrder) {
 }
 
 TEST_F(URLSessionTest, ResponseDispositionHoldsBodyBackUntilAnsweredFromAnotherThread) {
-  server.route("/body", ScriptedResponse{.body = "payload"});
+  server.route("/body", MockResponse{.body = "payload"});
   std::thread answerer;
   delegate->dispositionHook = [&](std::function<void(URLSessionResponseDisposition)> answer) {
     answerer = std::thread([answer] {
@@ -131,8 +129,8 @@ TEST_F(URLSessionTest, ResponseDispositionHoldsBodyBackUntilAnsweredFromAnotherT
 
 TEST_F(URLSessionTest, RedirectsAreFollowedThroughTheDelegateAsTransactionsOfTheirOwn) {
   server.route("/old",
-               ScriptedResponse{.status = 302, .headers = {{"Location", "/new"}}, .body = "moved"});
-  server.route("/new", ScriptedResponse{.echoRequest = true});
+               MockResponse{.status = 302, .headers = {{"Location", "/new"}}, .body = "moved"});
+  server.route("/new", MockResponse{.echoRequest = true});
   auto session = makeSession();
   auto request = requestFor(server.url("/old"));
   request.setHTTPMethod("POST");
@@ -166,7 +164,7 @@ TEST_F(URLSessionTest, RedirectsAreFollowedThroughTheDelegateAsTransactionsOfThe
 
 TEST_F(URLSessionTest, RefusedRedirectDeliversTheRedirectResponse) {
   server.route("/old",
-               ScriptedResponse{.status = 301, .headers = {{"Location", "/new"}}, .body = "moved"});
+               MockResponse{.status = 301, .headers = {{"Location", "/new"}}, .body = "moved"});
   delegate->redirectPolicy = [](const URLRequest&) { return std::nullopt; };
   auto session = makeSession();
   auto task = session->dataTaskWithRequest(requestFor(server.url("/old")));
@@ -181,7 +179,7 @@ TEST_F(URLSessionTest, RefusedRedirectDeliversTheRedirectResponse) {
 }
 
 TEST_F(URLSessionTest, RedirectLoopStopsAfterSixteenHops) {
-  server.route("/loop", ScriptedResponse{.status = 307, .headers = {{"Location", "/loop"}}});
+  server.route("/loop", MockResponse{.status = 307, .headers = {{"Location", "/loop"}}});
   auto session = makeSession();
   OutcomeWaiter waiter;
   session->dataTaskWithRequest(requestFor(server.url("/loop")), waiter.handler())->resume();
@@ -193,8 +191,8 @@ TEST_F(URLSessionTest, RedirectLoopStopsAfterSixteenHops) {
 
 TEST_F(URLSessionTest, CancelBeforeResumeMidBodyAndAfterCompletion) {
   server.route("/slow",
-               ScriptedResponse{.bodyPieces = {"a", "b", "c", "d"}, .delayBetweenPieces = 300ms});
-  server.route("/fast", ScriptedResponse{.body = "done"});
+               MockResponse{.bodyPieces = {"a", "b", "c", "d"}, .delayBetweenPieces = 300ms});
+  server.route("/fast", MockResponse{.body = "done"});
   auto session = makeSession();
 
   OutcomeWaiter before;
@@ -228,7 +226,7 @@ TEST_F(URLSessionTest, CancelBeforeResumeMidBodyAndAfterCompletion) {
 }
 
 TEST_F(URLSessionTest, IdleTimeoutEndsWithTimedOut) {
-  server.route("/stall", ScriptedResponse{.body = "late", .delayBeforeHead = 3000ms});
+  server.route("/stall", MockResponse{.body = "late", .delayBeforeHead = 3000ms});
   auto session = makeSession();
   auto request = requestFor(server.url("/stall"));
   request.setTimeoutInterval(0.3);
@@ -243,7 +241,7 @@ TEST_F(URLSessionTest, IdleTimeoutEndsWithTimedOut) {
 }
 
 TEST_F(URLSessionTest, UploadProgressAddsUpToTheBody) {
-  server.route("/upload", ScriptedResponse{.echoRequest = true});
+  server.route("/upload", MockResponse{.echoRequest = true});
   auto session = makeSession();
   const std::string body(3 << 20, 'u');
   auto request = requestFor(server.url("/upload"));
@@ -270,8 +268,8 @@ TEST_F(URLSessionTest, UploadProgressAddsUpToTheBody) {
 }
 
 TEST_F(URLSessionTest, PrioritiesOrderTransfersWaitingForAConnection) {
-  server.route("/block", ScriptedResponse{.body = "b", .delayBeforeHead = 300ms});
-  server.route("/p", ScriptedResponse{.body = "p"});
+  server.route("/block", MockResponse{.body = "b", .delayBeforeHead = 300ms});
+  server.route("/p", MockResponse{.body = "p"});
   URLSessionConfiguration config;
   config.HTTPMaximumConnectionsPerHost = 1;
   auto session = makeSession(config);
@@ -299,10 +297,10 @@ TEST_F(URLSessionTest, PrioritiesOrderTransfersWaitingForAConnection) {
 TEST_F(URLSessionTest, ContentEncodingIsDecodedAndCookiesComeBack) {
   const std::string text(5000, 'z');
   const auto gz = *zel_gzippedData(Data::copy(text));
-  server.route("/gz", ScriptedResponse{.headers = {{"Content-Encoding", "gzip"},
+  server.route("/gz", MockResponse{.headers = {{"Content-Encoding", "gzip"},
                                                    {"Set-Cookie", "sid=abc; Path=/"}},
                                        .body = std::string(gz.stringView())});
-  server.route("/echo", ScriptedResponse{.echoRequest = true});
+  server.route("/echo", MockResponse{.echoRequest = true});
   auto session = makeSession();
   OutcomeWaiter first;
   auto task = session->dataTaskWithRequest(requestFor(server.url("/gz")), first.handler());
@@ -327,7 +325,7 @@ TEST_F(URLSessionTest, ContentEncodingIsDecodedAndCookiesComeBack) {
 }
 
 TEST_F(URLSessionTest, FutureDataTaskResolvesWithTheResultRecord) {
-  server.route("/f", ScriptedResponse{.body = "future body"});
+  server.route("/f", MockResponse{.body = "future body"});
   auto session = makeSession();
   auto [task, future] = zelfuture_dataTaskWithRequest(session, requestFor(server.url("/f")),
                                                       URLSessionTaskPriorityHigh);
@@ -346,7 +344,7 @@ TEST_F(URLSessionTest, FutureDataTaskResolvesWithTheResultRecord) {
 }
 
 TEST_F(URLSessionTest, TasksAreListedAndInvalidationCancelsThem) {
-  server.route("/hang", ScriptedResponse{.delayBeforeHead = 5000ms});
+  server.route("/hang", MockResponse{.delayBeforeHead = 5000ms});
   auto session = makeSession();
   auto running = session->dataTaskWithRequest(requestFor(server.url("/hang")));
   running->resume();
@@ -374,7 +372,7 @@ TEST_F(URLSessionTest, TasksAreListedAndInvalidationCancelsThem) {
 }
 
 TEST_F(URLSessionTest, DestroyingTheSessionCancelsWhatRuns) {
-  server.route("/hang", ScriptedResponse{.delayBeforeHead = 5000ms});
+  server.route("/hang", MockResponse{.delayBeforeHead = 5000ms});
   OutcomeWaiter waiter;
   {
     auto session = makeSession();
@@ -389,7 +387,7 @@ TEST_F(URLSessionTest, DestroyingTheSessionCancelsWhatRuns) {
 // The delegate hears of the session's end only after every outcome, even one held back for a
 // response disposition answered late.
 TEST_F(URLSessionTest, InvalidationWaitsForOutcomesHeldForADisposition) {
-  server.route("/body", ScriptedResponse{.body = "late"});
+  server.route("/body", MockResponse{.body = "late"});
   std::promise<std::function<void(URLSessionResponseDisposition)>> held;
   delegate->dispositionHook = [&](auto answer) { held.set_value(std::move(answer)); };
   auto session = makeSession();
@@ -410,8 +408,8 @@ TEST_F(URLSessionTest, InvalidationWaitsForOutcomesHeldForADisposition) {
 // A completion handler may drop the last reference to its session: the other running task
 // still ends, once, through its own handler.
 TEST_F(URLSessionTest, SessionReleasedInsideACompletionHandler) {
-  server.route("/fast", ScriptedResponse{.body = "f"});
-  server.route("/hang", ScriptedResponse{.body = "h", .delayBeforeHead = 5000ms});
+  server.route("/fast", MockResponse{.body = "f"});
+  server.route("/hang", MockResponse{.body = "h", .delayBeforeHead = 5000ms});
   auto session = makeSession();
   std::atomic<int> hangOutcomes{0};
   std::promise<std::int64_t> hangCode;

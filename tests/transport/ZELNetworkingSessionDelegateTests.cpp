@@ -8,7 +8,7 @@
 
 #include "support/AssertionCapture.h"
 #include "support/RecordingDelegate.h"
-#include "support/TestServer.h"
+#include "zel/testing/MockServer.h"
 #include "zel/transport/URLError.h"
 #include "zel/transport/ZELNetworkingSessionDelegate.h"
 
@@ -16,8 +16,6 @@ namespace zel {
 namespace {
 
 using namespace std::chrono_literals;
-using test::ScriptedResponse;
-using test::TestServer;
 
 constexpr auto kWait = 10s;
 const std::string kStreamingRequired = "Invalid parameter not satisfying: self.streamingEnabled";
@@ -111,7 +109,7 @@ class ZELNetworkingSessionDelegateTest : public ::testing::Test {
         });
   }
 
-  TestServer server;
+  MockServer server;
   test::AssertionCapture reports;
   std::shared_ptr<Calls> calls = std::make_shared<Calls>();
   std::shared_ptr<ObservedDelegate> delegate;
@@ -176,7 +174,7 @@ TEST_F(ZELNetworkingSessionDelegateTest, MapIsSafeToUseFromManyThreads) {
 // ------------------------------------------------------------------------------
 
 TEST_F(ZELNetworkingSessionDelegateTest, StreamingCollectsPiecesCallsHeaderBlockAndCompletes) {
-  server.route("/items/", ScriptedResponse{.headers = {{"Link", "</items/?page=2>; rel=\"next\""},
+  server.route("/items/", MockResponse{.headers = {{"Link", "</items/?page=2>; rel=\"next\""},
                                                        {"Content-Type", "application/json"}},
                                            .bodyPieces = {"[1,", "2,", "3]"},
                                            .delayBetweenPieces = 20ms,
@@ -203,9 +201,9 @@ TEST_F(ZELNetworkingSessionDelegateTest, StreamingCollectsPiecesCallsHeaderBlock
 }
 
 TEST_F(ZELNetworkingSessionDelegateTest, ResponseWithoutLinkOrWithoutHeaderBlockIsAllowed) {
-  server.route("/plain/", ScriptedResponse{.body = "ok"});
+  server.route("/plain/", MockResponse{.body = "ok"});
   server.route("/linked/",
-               ScriptedResponse{.headers = {{"Link", "<next>; rel=\"next\""}}, .body = "ok"});
+               MockResponse{.headers = {{"Link", "<next>; rel=\"next\""}}, .body = "ok"});
   makeSession(true);
   const auto withoutLink = start(requestFor(server.url("/plain/")));
   const auto withoutBlock = start(requestFor(server.url("/linked/")), /*withBlocks=*/false);
@@ -216,7 +214,7 @@ TEST_F(ZELNetworkingSessionDelegateTest, ResponseWithoutLinkOrWithoutHeaderBlock
 }
 
 TEST_F(ZELNetworkingSessionDelegateTest, EmptyBodyGivesAbsentDataAndTheHeaderBlockStillRuns) {
-  server.route("/empty/", ScriptedResponse{.status = 204, .headers = {{"Link", "<n>; rel=next"}}});
+  server.route("/empty/", MockResponse{.status = 204, .headers = {{"Link", "<n>; rel=next"}}});
   makeSession(true);
   const auto clientTask = start(requestFor(server.url("/empty/")));
   const auto result = resultOf(*clientTask);
@@ -226,7 +224,7 @@ TEST_F(ZELNetworkingSessionDelegateTest, EmptyBodyGivesAbsentDataAndTheHeaderBlo
 }
 
 TEST_F(ZELNetworkingSessionDelegateTest, CancelEndsTheResultWithTheCancellationError) {
-  server.route("/slow/", ScriptedResponse{.body = "late", .delayBeforeHead = 30s});
+  server.route("/slow/", MockResponse{.body = "late", .delayBeforeHead = 30s});
   makeSession(true);
   const auto clientTask = start(requestFor(server.url("/slow/")));
   ASSERT_TRUE(server.waitForRequests(1, kWait));
@@ -240,7 +238,7 @@ TEST_F(ZELNetworkingSessionDelegateTest, CancelEndsTheResultWithTheCancellationE
 }
 
 TEST_F(ZELNetworkingSessionDelegateTest, UploadProgressReachesOnlyTheRegisteredTasksBlock) {
-  server.route("/up/", ScriptedResponse{.body = "done"});
+  server.route("/up/", MockResponse{.body = "done"});
   makeSession(true);
   URLRequest registered = requestFor(server.url("/up/"));
   registered.setHTTPMethod("POST");
@@ -271,7 +269,7 @@ TEST_F(ZELNetworkingSessionDelegateTest, UploadProgressReachesOnlyTheRegisteredT
 // ---------------------------------------------------------------------
 
 TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingOnlyProgressAndMetricsReachTheClientTask) {
-  server.route("/form/", ScriptedResponse{.headers = {{"Link", "<n>; rel=next"}}, .body = "body"});
+  server.route("/form/", MockResponse{.headers = {{"Link", "<n>; rel=next"}}, .body = "body"});
   makeSession(false);
   URLRequest request = requestFor(server.url("/form/"));
   request.setHTTPMethod("POST");
@@ -297,7 +295,7 @@ TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingOnlyProgressAndMetricsR
 }
 
 TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingStreamedEventsAreReportedAndHeadAllowed) {
-  server.route("/stream/", ScriptedResponse{.headers = {{"Link", "<n>; rel=next"}},
+  server.route("/stream/", MockResponse{.headers = {{"Link", "<n>; rel=next"}},
                                             .bodyPieces = {"ab", "cd"},
                                             .delayBetweenPieces = 20ms,
                                             .chunked = true});
@@ -341,7 +339,7 @@ class ZELNetworkingSessionDelegateRedirectTest : public ZELNetworkingSessionDele
     return request;
   }
 
-  static void expectSameRequest(const test::ReceivedRequest& received, bool withAuthorization) {
+  static void expectSameRequest(const MockRequest& received, bool withAuthorization) {
     EXPECT_EQ(received.method, "POST");
     EXPECT_EQ(received.body, "a=1");
     EXPECT_EQ(received.headers.value("X-Trace"), "7");
@@ -351,8 +349,8 @@ class ZELNetworkingSessionDelegateRedirectTest : public ZELNetworkingSessionDele
 };
 
 TEST_F(ZELNetworkingSessionDelegateRedirectTest, WithoutTrailingSlashReportsTwiceAndKeepsRequest) {
-  server.route("/old", ScriptedResponse{.status = 303, .headers = {{"Location", "/new/"}}});
-  server.route("/new/", ScriptedResponse{.body = "moved"});
+  server.route("/old", MockResponse{.status = 303, .headers = {{"Location", "/new/"}}});
+  server.route("/new/", MockResponse{.body = "moved"});
   makeSession(true);
   const auto clientTask = start(postTo(server.url("/old")));
   EXPECT_EQ(resultOf(*clientTask).data->stringView(), "moved");
@@ -371,8 +369,8 @@ TEST_F(ZELNetworkingSessionDelegateRedirectTest, WithoutTrailingSlashReportsTwic
 }
 
 TEST_F(ZELNetworkingSessionDelegateRedirectTest, WithTrailingSlashReportsOnce) {
-  server.route("/old/", ScriptedResponse{.status = 302, .headers = {{"Location", "/new/?x=1"}}});
-  server.route("/new/", ScriptedResponse{.body = "moved"});
+  server.route("/old/", MockResponse{.status = 302, .headers = {{"Location", "/new/?x=1"}}});
+  server.route("/new/", MockResponse{.body = "moved"});
   makeSession(true);
   const auto clientTask = start(postTo(server.url("/old/")));
   EXPECT_EQ(resultOf(*clientTask).data->stringView(), "moved");
@@ -383,10 +381,10 @@ TEST_F(ZELNetworkingSessionDelegateRedirectTest, WithTrailingSlashReportsOnce) {
 }
 
 TEST_F(ZELNetworkingSessionDelegateRedirectTest, ToAnotherOriginKeepsTheRequestButNotCredentials) {
-  TestServer other;
-  other.route("/new/", ScriptedResponse{.body = "elsewhere"});
+  MockServer other;
+  other.route("/new/", MockResponse{.body = "elsewhere"});
   server.route("/old/",
-               ScriptedResponse{.status = 307, .headers = {{"Location", other.url("/new/")}}});
+               MockResponse{.status = 307, .headers = {{"Location", other.url("/new/")}}});
   makeSession(true);
   const auto clientTask = start(postTo(server.url("/old/")));
   EXPECT_EQ(resultOf(*clientTask).data->stringView(), "elsewhere");

@@ -12,8 +12,8 @@
 #include <system_error>
 #include <vector>
 
-#include "support/TestServer.h"
 #include "zel/platform/Json.h"
+#include "zel/testing/MockServer.h"
 
 namespace zel::test {
 namespace {
@@ -88,9 +88,9 @@ std::string get(std::string_view target, std::string_view extra = {}) {
          "\r\n";
 }
 
-TEST(TestServer, KeepAliveServesSeveralRequestsOnOneConnection) {
-  TestServer server;
-  server.route("/a", ScriptedResponse{.body = "one"});
+TEST(MockServer, KeepAliveServesSeveralRequestsOnOneConnection) {
+  MockServer server;
+  server.route("/a", MockResponse{.body = "one"});
   const std::string expected = "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\none";
   {
     RawClient client(server.port());
@@ -119,9 +119,28 @@ TEST(TestServer, KeepAliveServesSeveralRequestsOnOneConnection) {
   EXPECT_EQ(server.baseURL(), "http://127.0.0.1:" + std::to_string(server.port()));
 }
 
-TEST(TestServer, EchoDescribesTheRequestAsJSON) {
-  TestServer server;
-  server.route("/echo", ScriptedResponse{.echoRequest = true});
+TEST(MockServer, QueueAnswersFirstThenRoutesThenTheFallbackOverIPv6) {
+  MockServer server(MockServer::Loopback::IPv6);
+  EXPECT_EQ(server.baseURL(), "http://[::1]:" + std::to_string(server.port()));
+  server.route("/a", MockResponse{.body = "route"});
+  server.fallback([](const MockRequest& request) { return MockResponse{.body = request.path}; });
+  server.enqueue(MockResponse{.status = 503});
+  server.enqueue(MockResponse{.body = "second"});
+  RawClient client(server.port(), /*ipv6=*/true);
+  const auto answer = [&](const std::string& path, std::string_view end) {
+    client.send(get(path));
+    return client.readUntil(end);
+  };
+  EXPECT_EQ(answer("/a", "\r\n\r\n"),
+            "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(answer("/other", "second"), "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecond");
+  EXPECT_EQ(answer("/a", "route"), "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nroute");
+  EXPECT_EQ(answer("/b", "/b"), "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n/b");
+}
+
+TEST(MockServer, EchoDescribesTheRequestAsJSON) {
+  MockServer server;
+  server.route("/echo", MockResponse{.echoRequest = true});
   RawClient client(server.port());
   client.send(
       "POST /echo?x=1&y=2 HTTP/1.1\r\nHost: h\r\nX-Test:  a b \r\nContent-Length: 5\r\n"
@@ -145,17 +164,16 @@ TEST(TestServer, EchoDescribesTheRequestAsJSON) {
   EXPECT_TRUE(client.closed());
 }
 
-TEST(TestServer, ChunkedAndTruncatedBodiesAreExactOnTheWire) {
-  TestServer server;
-  server.route("/chunked", ScriptedResponse{.headers = {{"X-A", "1"}},
-                                            .bodyPieces = {"Hello, ", "", "world!"},
-                                            .delayBetweenPieces = 5ms,
-                                            .chunked = true,
-                                            .closeConnection = true});
-  server.route("/short", ScriptedResponse{.body = "0123456789", .truncateAfter = 4});
-  server.route(
-      "/short-chunked",
-      ScriptedResponse{.bodyPieces = {"abc", "defg"}, .chunked = true, .truncateAfter = 5});
+TEST(MockServer, ChunkedAndTruncatedBodiesAreExactOnTheWire) {
+  MockServer server;
+  server.route("/chunked", MockResponse{.headers = {{"X-A", "1"}},
+                                        .bodyPieces = {"Hello, ", "", "world!"},
+                                        .delayBetweenPieces = 5ms,
+                                        .chunked = true,
+                                        .closeConnection = true});
+  server.route("/short", MockResponse{.body = "0123456789", .truncateAfter = 4});
+  server.route("/short-chunked",
+               MockResponse{.bodyPieces = {"abc", "defg"}, .chunked = true, .truncateAfter = 5});
   RawClient chunked(server.port());
   chunked.send(get("/chunked"));
   EXPECT_EQ(chunked.readToEnd(),
@@ -175,11 +193,10 @@ TEST(TestServer, ChunkedAndTruncatedBodiesAreExactOnTheWire) {
   EXPECT_TRUE(truncatedChunks.closed());
 }
 
-TEST(TestServer, RawBytesAndResetsAreScriptedVerbatim) {
-  TestServer server;
-  server.route("/raw",
-               ScriptedResponse{.rawBytes = "HTTP/9 what\r\n\r\n", .closeConnection = true});
-  server.route("/reset", ScriptedResponse{.closeWithoutResponse = true});
+TEST(MockServer, RawBytesAndResetsAreScriptedVerbatim) {
+  MockServer server;
+  server.route("/raw", MockResponse{.rawBytes = "HTTP/9 what\r\n\r\n", .closeConnection = true});
+  server.route("/reset", MockResponse{.closeWithoutResponse = true});
   RawClient raw(server.port());
   raw.send(get("/raw"));
   EXPECT_EQ(raw.readToEnd(), "HTTP/9 what\r\n\r\n");
@@ -192,9 +209,9 @@ TEST(TestServer, RawBytesAndResetsAreScriptedVerbatim) {
   EXPECT_EQ(server.requests().size(), 2u);
 }
 
-TEST(TestServer, StopReturnsQuicklyWithIdleAndPendingConnections) {
-  TestServer server;
-  server.route("/slow", ScriptedResponse{.body = "late", .delayBeforeHead = 30s});
+TEST(MockServer, StopReturnsQuicklyWithIdleAndPendingConnections) {
+  MockServer server;
+  server.route("/slow", MockResponse{.body = "late", .delayBeforeHead = 30s});
   RawClient idle(server.port());
   RawClient waiting(server.port());
   waiting.send(get("/slow"));

@@ -1,10 +1,19 @@
 #pragma once
-// A scripted HTTP/1.1 server on the loopback interface for transport and end-to-end tests.
+// MockServer — a scripted HTTP/1.1 server on the loopback interface, for testing code that talks
+// to an API. Link ZELNetworking::testing (pkg-config: zelnetworking-testing).
 //
-// Raw sockets and one thread per connection, so a test can script faults byte by byte:
-// delays, bodies written in pieces, truncated bodies, garbage on the wire, abrupt resets.
-// Every wait watches a stop flag, so stop() and the destructor return promptly even while a
-// client holds a connection open or a delayed response is pending.
+//   zel::MockServer server;
+//   server.route("/v3/users/me/", zel::MockResponse{.body = R"({"status":"success"})"});
+//   server.enqueue(zel::MockResponse{.status = 503});   // answers the next request, any path
+//   … point the client at server.url("/v3/") and run the code under test …
+//   ASSERT_TRUE(server.waitForRequests(1, std::chrono::seconds(5)));
+//   EXPECT_EQ(server.requests()[0].headers.valueFor("Authorization"), "Bearer t");
+//
+// Raw sockets and one thread per connection, so a test can script faults byte by byte: delays,
+// bodies written in pieces, truncated bodies, garbage on the wire, lying lengths, resets.
+// Connections are kept alive as HTTP/1.1 says. Every wait watches a stop flag, so stop() and the
+// destructor return promptly even while a client holds a connection open or a delayed response
+// is pending.
 
 #include <chrono>
 #include <cstddef>
@@ -19,21 +28,23 @@
 
 #include "zel/platform/HTTPHeaders.h"
 
-namespace zel::test {
+namespace zel {
 
-struct ReceivedRequest {
+/// One request as the server read it.
+struct MockRequest {
   std::string method;
   std::string target;  // as on the request line
   std::string path;    // target without "?query"
   std::string query;   // after the first '?', without it
   std::string httpVersion;
-  zel::HTTPHeaders headers;           // repeated fields joined with ", "
+  HTTPHeaders headers;                // repeated fields joined with ", "
   std::string body;                   // de-chunked when the request used chunked transfer encoding
   std::size_t connectionId = 0;       // 1, 2, ... in accept order: shows keep-alive reuse
   std::size_t indexOnConnection = 0;  // 0 for the first request on its connection
 };
 
-struct ScriptedResponse {
+/// What the server answers. The defaults make "200 OK" with an empty body.
+struct MockResponse {
   int status = 200;
   std::string reason{};  // empty: the standard reason phrase
   // Sent first, in order. A Content-Length or Transfer-Encoding given here replaces the one
@@ -56,18 +67,22 @@ struct ScriptedResponse {
   bool echoRequest = false;
 };
 
-using Handler = std::function<ScriptedResponse(const ReceivedRequest&)>;
-
-class TestServer {
+class MockServer {
  public:
-  /// Binds 127.0.0.1 on an ephemeral port and starts accepting. Throws std::system_error
-  /// when the socket cannot be set up.
-  TestServer();
-  /// Binds ::1 instead when ipv6Loopback is true.
-  explicit TestServer(bool ipv6Loopback);
-  ~TestServer();
-  TestServer(const TestServer&) = delete;
-  TestServer& operator=(const TestServer&) = delete;
+  /// Called on the connection's thread, possibly on several at once. If it throws, the client
+  /// gets a 500 whose body is the exception's text.
+  using Handler = std::function<MockResponse(const MockRequest&)>;
+
+  enum class Loopback { IPv4, IPv6 };
+
+  /// Binds 127.0.0.1 (or ::1) on an ephemeral port and starts accepting. Throws
+  /// std::system_error when the socket cannot be set up.
+  explicit MockServer(Loopback loopback = Loopback::IPv4);
+  /// Binds the given port (0: an ephemeral one).
+  MockServer(Loopback loopback, std::uint16_t port);
+  ~MockServer();
+  MockServer(const MockServer&) = delete;
+  MockServer& operator=(const MockServer&) = delete;
 
   [[nodiscard]] std::uint16_t port() const;
   /// "http://127.0.0.1:<port>" or "http://[::1]:<port>".
@@ -76,13 +91,15 @@ class TestServer {
   [[nodiscard]] std::string url(std::string_view pathAndQuery) const;
 
   /// Exact match on the path; replaces an earlier route for the same path.
-  void route(std::string path, ScriptedResponse response);
-  /// The handler may be called concurrently from connection threads. If it throws, the
-  /// client gets a 500 whose body is the exception's text.
+  void route(std::string path, MockResponse response);
   void route(std::string path, Handler handler);
+  /// Answers requests whose path has no route (without one they get 404).
+  void fallback(Handler handler);
+  /// Queued responses answer the next requests in order, whatever their path, before routes.
+  void enqueue(MockResponse response);
 
-  /// Every request read so far (before its handler ran), in arrival order.
-  [[nodiscard]] std::vector<ReceivedRequest> requests() const;
+  /// Every request read so far (before it was answered), in arrival order.
+  [[nodiscard]] std::vector<MockRequest> requests() const;
   /// Connections accepted and served so far (refused ones over the limit are not counted).
   [[nodiscard]] std::size_t connectionCount() const;
   /// True as soon as at least `count` requests have arrived; false after the timeout or stop.
@@ -95,9 +112,10 @@ class TestServer {
   static constexpr std::size_t kMaxHeadBytes = 64 * 1024;
   static constexpr std::size_t kMaxBodyBytes = 64 * 1024 * 1024;
 
- private:
   class Impl;
+
+ private:
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace zel::test
+}  // namespace zel
