@@ -7,6 +7,7 @@
 
 #include "zel/client/ZELNetworkingClient.h"
 #include "zel/client/ZELNetworkingClientNotifications.h"
+#include "zel/futures/ZELFutureMap.h"
 #include "zel/platform/NotificationCenter.h"
 #include "zel/reporting/ZELNetworkingReporting.h"
 #include "zel/transport/ZELNetworkingClientTask.h"
@@ -47,7 +48,15 @@ void ZELNetworkingClient::reportWillStart(const RequestReport& report) const {
 
 void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
                                           const ZELNSURLSessionDataTaskResult& result) const {
-  if (networkRecorder_) networkRecorder_->insertHTTPTransactionAsyncIfCapturing(result);
+  if (networkRecorder_ && report.clientTask && networkRecorder_->isCapturing()) {
+    networkRecorder_->insertHTTPTransactionAsyncIfCapturing(
+        result, ZELFutureMap::map(report.clientTask->metricsFuture(), ZELExecutor::immediate(),
+                                  [](const URLSessionTaskMetrics& metrics) {
+                                    return std::make_shared<const URLSessionTaskMetrics>(metrics);
+                                  }));
+  } else if (networkRecorder_) {
+    networkRecorder_->insertHTTPTransactionAsyncIfCapturing(result);
+  }
   auto& center = NotificationCenter::defaultCenter();
   if (!center.hasObserversForName(ZELNetworkingClientRequestDidFinishNotification, this)) return;
   std::map<std::string, std::any> userInfo;

@@ -21,9 +21,20 @@ void ZELNetworkRecorder::setCapturing(bool capturing) noexcept {
 
 void ZELNetworkRecorder::insertHTTPTransactionAsyncIfCapturing(
     ZELNSURLSessionDataTaskResult result) {
+  insert(std::move(result), std::nullopt);
+}
+
+void ZELNetworkRecorder::insertHTTPTransactionAsyncIfCapturing(ZELNSURLSessionDataTaskResult result,
+                                                               ZELRecordedMetricsFuture metrics) {
+  insert(std::move(result), std::move(metrics));
+}
+
+void ZELNetworkRecorder::insert(ZELNSURLSessionDataTaskResult result,
+                                std::optional<ZELRecordedMetricsFuture> metrics) {
   if (!capturing_.load() || capacity_ == 0) return;
   ZELRecordedHTTPTransaction transaction{accepted_.fetch_add(1) + 1,
-                                         std::chrono::system_clock::now(), std::move(result)};
+                                         std::chrono::system_clock::now(), std::move(result),
+                                         std::move(metrics)};
   ZELExecutor::background()->execute(
       [self = shared_from_this(), transaction = std::move(transaction)]() mutable {
         self->store(std::move(transaction));

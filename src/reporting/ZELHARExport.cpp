@@ -165,4 +165,17 @@ boost::json::object ZELHARLogForTasks(const std::vector<ZELHARTask>& tasks,
                            {"entries", std::move(entries)}}}};
 }
 
+boost::json::object ZELHARLogForRecordedTransactions(
+    const std::vector<ZELRecordedHTTPTransaction>& transactions, const ZELHAROptions& options) {
+  std::vector<ZELHARTask> tasks;
+  tasks.reserve(transactions.size());
+  for (const auto& transaction : transactions) {
+    if (!transaction.metrics) continue;
+    const auto metrics = transaction.metrics->peek();
+    if (!metrics || !metrics->ok() || !metrics->value()) continue;
+    tasks.push_back({*metrics->value(), transaction.result});
+  }
+  return ZELHARLogForTasks(tasks, options);
+}
+
 }  // namespace zel

@@ -13,17 +13,27 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "zel/futures/ZELFuture.h"
 #include "zel/futures/ZELNSURLSessionDataTaskResult.h"
 
 namespace zel {
+
+struct URLSessionTaskMetrics;
+
+/// The task's metrics, once the session has collected them (HAR export reads the request and
+/// the timings from there). Fails when the task never reports metrics.
+using ZELRecordedMetricsFuture = ZELFuture<std::shared_ptr<const URLSessionTaskMetrics>>;
 
 struct ZELRecordedHTTPTransaction {
   /// Assigned in order of insertion, from 1.
   std::uint64_t sequenceNumber = 0;
   std::chrono::system_clock::time_point recordedAt;
   ZELNSURLSessionDataTaskResult result;
+  /// Absent when the inserting code had no metrics to give.
+  std::optional<ZELRecordedMetricsFuture> metrics;
 };
 
 class ZELNetworkRecorder : public std::enable_shared_from_this<ZELNetworkRecorder> {
@@ -38,6 +48,9 @@ class ZELNetworkRecorder : public std::enable_shared_from_this<ZELNetworkRecorde
 
   /// Stores the finished task's result when capturing is on; returns at once.
   void insertHTTPTransactionAsyncIfCapturing(ZELNSURLSessionDataTaskResult result);
+  /// The same, with the future of the task's metrics (the client passes it).
+  void insertHTTPTransactionAsyncIfCapturing(ZELNSURLSessionDataTaskResult result,
+                                             ZELRecordedMetricsFuture metrics);
 
   /// The stored transactions, oldest first.
   [[nodiscard]] std::vector<ZELRecordedHTTPTransaction> transactions() const;
@@ -60,6 +73,8 @@ class ZELNetworkRecorder : public std::enable_shared_from_this<ZELNetworkRecorde
   ZELNetworkRecorder(ConstructionKey, std::size_t capacity);
 
  private:
+  void insert(ZELNSURLSessionDataTaskResult result,
+              std::optional<ZELRecordedMetricsFuture> metrics);
   void store(ZELRecordedHTTPTransaction transaction);
 
   const std::size_t capacity_;

@@ -4,6 +4,8 @@
 // the transaction metrics.
 //
 //   std::ofstream("session.har") << boost::json::serialize(zel::ZELHARLogForTasks(tasks));
+//   … or, from a capturing ZELNetworkRecorder:
+//   zel::ZELHARLogForRecordedTransactions(recorder->transactions())
 //
 // Credentials stay out of the file unless asked for: the values of "Authorization",
 // "Proxy-Authorization", "Cookie" and "Set-Cookie" are written as "[redacted]".
@@ -13,6 +15,7 @@
 
 #include <boost/json/object.hpp>
 
+#include "zel/foundation/ZELNetworkRecorder.h"
 #include "zel/futures/ZELNSURLSessionDataTaskResult.h"
 #include "zel/transport/URLSessionTaskMetrics.h"
 
@@ -35,5 +38,11 @@ struct ZELHAROptions {
 /// an entry's "time" is the sum of its measured timings (ssl is part of connect, as HAR counts).
 [[nodiscard]] boost::json::object ZELHARLogForTasks(const std::vector<ZELHARTask>& tasks,
                                                     const ZELHAROptions& options = {});
+
+/// What a recorder captured (`recorder->transactions()`), oldest first. A transaction enters
+/// once its metrics have arrived (they carry the request and the timings); one recorded without
+/// metrics, or whose metrics have not arrived yet, is left out.
+[[nodiscard]] boost::json::object ZELHARLogForRecordedTransactions(
+    const std::vector<ZELRecordedHTTPTransaction>& transactions, const ZELHAROptions& options = {});
 
 }  // namespace zel
