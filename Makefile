@@ -1,11 +1,11 @@
-# The two user-facing commands: `make test` (bootstrap, configure, build, run the suite)
-# and, once the command-line tool exists, `make demo`.
+# The two user-facing commands: `make demo` (bootstrap, configure, build zelnet, run its guided
+# tour) and `make test` (bootstrap, configure, build, run the suite).
 BUILD_DIR ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 
-.PHONY: all bootstrap configure build test test-asan test-tsan test-fuzz bench clean
+.PHONY: all bootstrap configure build demo test test-asan test-tsan test-fuzz bench clean
 
 all: build
 
@@ -17,6 +17,11 @@ configure: bootstrap
 
 build: configure
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The guided tour: zelnet demo against the embedded demo API.
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target zelnet
+	$(BUILD_DIR)/tools/zelnet/zelnet demo
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
@@ -36,7 +41,7 @@ test-tsan:
 test-fuzz:
 	$(MAKE) test BUILD_DIR=build-fuzz \
 	  CMAKE_FLAGS="-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZEL_BUILD_FUZZERS=ON \
-	    -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCHMARKS=OFF -DBUILD_SHARED_LIBS=OFF" \
+	    -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCHMARKS=OFF -DZEL_BUILD_TOOLS=OFF -DBUILD_SHARED_LIBS=OFF" \
 	  CTEST_FLAGS="-L fuzz"
 
 bench: configure

@@ -222,9 +222,23 @@ Verdict metricsWaterfall(Tour& tour) {
   if (reports.taskMetrics.empty() || reports.metrics.empty()) return "no metrics arrived";
   std::fprintf(tour.out, "%s", drawWaterfall(reports.taskMetrics.back()).c_str());
   const auto& record = reports.metrics.back();
-  const auto* dimensions = record.if_contains("dimensions");
-  if (!dimensions || !dimensions->is_object()) return "the metrics report has no dimensions";
-  tour.say("metrics report: " + boost::json::serialize(*dimensions).substr(0, 120) + "...");
+  const auto* fields = record.if_contains("metrics");
+  const auto* numbers = record.if_contains("dimensions");
+  if (!fields || !fields->is_object() || !numbers || !numbers->is_object()) {
+    return "the metrics report lacks its two dictionaries";
+  }
+  const auto text = [](const boost::json::value* value) {
+    return value ? boost::json::serialize(*value) : std::string("-");
+  };
+  tour.say("the metrics report: host " + text(fields->as_object().if_contains("host")) + ", path " +
+           text(fields->as_object().if_contains("path")) + ", protocol " +
+           text(fields->as_object().if_contains("network_protocol")) + ", status " +
+           text(numbers->as_object().if_contains("status_code")) + ", reused connection " +
+           text(numbers->as_object().if_contains("reused_connection")));
+  if (fields->as_object().if_contains("host") == nullptr ||
+      fields->as_object().at("host") != "127.0.0.1") {
+    return "the metrics report names the wrong host";
+  }
   return {};
 }
 

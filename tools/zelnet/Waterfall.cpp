@@ -60,7 +60,8 @@ std::string drawWaterfall(const zel::URLSessionTaskMetrics& metrics, int width) 
     for (const auto& phase : phases) {
       char row[160];
       if (!phase.start || !phase.end || *phase.end < *phase.start) {
-        std::snprintf(row, sizeof row, "  %-9s  %*s   -\n", phase.name, width + 2, "");
+        std::snprintf(row, sizeof row, "  %-9s |%s|        -\n", phase.name,
+                      std::string(static_cast<std::size_t>(width), ' ').c_str());
         out += row;
         continue;
       }
