@@ -34,7 +34,7 @@ test-asan:
 # The concurrency-heavy tests (futures, executors, foundation, the session layer) under ThreadSanitizer.
 test-tsan:
 	$(MAKE) test BUILD_DIR=build-tsan CMAKE_FLAGS="-DZEL_SANITIZE=thread -DZEL_BUILD_BENCHMARKS=OFF -DCMAKE_BUILD_TYPE=Debug" \
-	  CTEST_FLAGS="-L 'futures|foundation|transport|client'"
+	  CTEST_FLAGS="-L 'futures|foundation|transport|client|testing'"
 
 # The libFuzzer targets (URL decoding, query strings, URL normalization, response bodies), each
 # for a bounded time.

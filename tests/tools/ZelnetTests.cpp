@@ -18,6 +18,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 
+#include "support/NginxServer.h"
 #include "zel/response/NSError+ZELNetworkingAdditions.h"
 #include "zel/testing/MockServer.h"
 
@@ -224,6 +225,25 @@ TEST_F(Zelnet, HarOfARedirectAndAGzippedUploadHasEveryRequiredField) {
     }
   }
   std::filesystem::remove_all(dir);
+}
+
+// --cacert adds an authority to the system's: the test nginx over HTTPS + HTTP/2 is trusted
+// with its own CA and refused with an unrelated one.
+TEST(ZelnetTLS, CACertFileIsTrustedBesideTheSystemStore) {
+  if (!test::NginxServer::available()) GTEST_SKIP() << "nginx or openssl is not installed";
+  test::NginxServer nginx;
+  const auto run = [&](const std::filesystem::path& ca) {
+    return zelnet({"get", "envelope", "--base", nginx.httpsURL("/"), "--no-sanity-check",
+                   "--cacert", ca.string(), "--metrics", "--json"});
+  };
+  const Process trusted = run(nginx.caFile());
+  ASSERT_EQ(trusted.status, 0) << trusted.out << trusted.err;
+  const auto json = trusted.json();
+  EXPECT_EQ(json.at("response").at("data").at("n"), 1);
+  EXPECT_EQ(json.at("metrics").at(0).at("metrics").at("network_protocol"), "h2");
+  const Process refused = run(nginx.untrustedCAFile());
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.json().at("error").at("code"), -1202);
 }
 
 TEST(ZelnetUsage, BadCommandLinesExitTwoWithOneLineNamingTheOption) {
