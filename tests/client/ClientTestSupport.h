@@ -1,41 +1,54 @@
 #pragma once
-// Providers with settable answers, for client tests.
+// An authentication provider with settable answers that records the calls it is given.
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "zel/client/ZELNetworkingClient.h"
 
 namespace zel::test {
 
-class SettableAuthenticationProvider : public ZELNetworkingAPIAuthenticationProvider {
+class TestAuthenticationProvider : public ZELNetworkingAPIAuthenticationProvider {
  public:
-  SettableAuthenticationProvider(std::string token, std::string id, std::string secret)
-      : token_(std::move(token)), id_(std::move(id)), secret_(std::move(secret)) {}
-
-  std::string accessToken() override { return token_; }
+  std::string accessToken() override {
+    std::lock_guard lock(mutex_);
+    return token_;
+  }
   std::string clientID() override { return id_; }
   std::string clientSecret() override { return secret_; }
-  void accessTokenInvalidWithError(const Error&, std::shared_ptr<ZELHTTPRequest>) override {}
-  void authorizationFailed() override {}
+  void accessTokenInvalidWithError(const Error& error,
+                                   std::shared_ptr<ZELHTTPRequest> request) override {
+    record("invalid " + std::to_string(error.code()) + (request ? " task" : " none"));
+  }
+  void authorizationFailed() override { record("failed"); }
 
-  std::string token_, id_, secret_;
-};
-
-class SettableRequestStateProvider : public ZELNetworkRequestStateProvider {
- public:
-  std::optional<std::string> applicationState() override { return state; }
-  std::optional<HTTPHeaders> additionalHeadersForURL(const URL& url) override {
-    std::lock_guard lock(mutex);
-    lastURL = url.absoluteString();
-    return headers;
+  void setToken(std::string token) {
+    std::lock_guard lock(mutex_);
+    token_ = std::move(token);
+  }
+  // Waits (ten seconds at most) until that many calls arrived, and takes them.
+  std::vector<std::string> waitForCalls(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return calls_.size() >= count; });
+    return std::exchange(calls_, {});
   }
 
-  std::optional<std::string> state;
-  std::optional<HTTPHeaders> headers;
-  std::mutex mutex;
-  std::string lastURL;
+  std::string id_ = "app", secret_ = "s3cret";
+
+ private:
+  void record(std::string call) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call));
+    changed_.notify_all();
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::string token_;
+  std::vector<std::string> calls_;
 };
 
 }  // namespace zel::test

@@ -13,68 +13,61 @@
 namespace zel {
 namespace {
 
-std::string lookup(const Bundle& bundle, std::string_view key,
-                   std::optional<std::string_view> value = std::nullopt,
-                   std::optional<std::string_view> table = std::nullopt) {
-  return bundle.localizedStringForKey(key, value, table);
-}
-
-// A file under the system's temporary directory, removed at the end of the test.
-class TempFile {
- public:
-  explicit TempFile(const std::string& bytes)
-      : path_(std::filesystem::temp_directory_path() /
-              ("zel-bundle-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++) +
-               ".strings")) {
-    std::ofstream(path_, std::ios::binary) << bytes;
-  }
-  ~TempFile() { std::filesystem::remove(path_); }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path path_;
+struct Lookup {
+  std::string key;
+  std::optional<std::string_view> value;
+  std::optional<std::string_view> table;
+  std::string expected;
 };
 
-TEST(BundleTest, LookupFallsBackToValueThenKey) {
-  Bundle bundle;
-  bundle.setStrings("Localizable", {{"greeting", "Hello"}, {"empty", ""}});
-  EXPECT_EQ(lookup(bundle, "greeting", "fallback"), "Hello");
-  EXPECT_EQ(lookup(bundle, "greeting"), "Hello");
-  EXPECT_EQ(lookup(bundle, "empty", "fallback"), "");  // an empty translation is a translation
-  EXPECT_EQ(lookup(bundle, "missing", "fallback"), "fallback");
-  EXPECT_EQ(lookup(bundle, "missing", ""), "missing");
-  EXPECT_EQ(lookup(bundle, "missing"), "missing");
-}
+class BundleTest : public ::testing::Test {
+ protected:
+  ~BundleTest() override { std::filesystem::remove(path_); }
+  void expectLookups(const std::vector<Lookup>& cases) const {
+    for (const auto& c : cases) {
+      EXPECT_EQ(bundle.localizedStringForKey(c.key, c.value, c.table), c.expected)
+          << c.key << " in " << c.table.value_or("<none>");
+    }
+  }
+  std::string in(std::string_view table, std::string_view key) const {
+    return bundle.localizedStringForKey(key, std::nullopt, table);
+  }
+  // Writes the bytes to the test's file under the system's temporary directory.
+  const std::filesystem::path& file(const std::string& bytes) {
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes;
+    return path_;
+  }
 
-TEST(BundleTest, TablesAreSeparateAndDefaultIsLocalizable) {
   Bundle bundle;
-  bundle.setStrings("Localizable", {{"k", "default"}});
+  const std::filesystem::path path_ = std::filesystem::temp_directory_path() /
+                                      ("zel-bundle-" + std::to_string(::getpid()) + ".strings");
+};
+
+TEST_F(BundleTest, LookupFallsBackToValueThenKeyAndTablesAreSeparate) {
+  bundle.setStrings("Localizable", {{"greeting", "Hello"}, {"empty", ""}, {"k", "default"}});
   bundle.setStrings("ZELLocalizable", {{"k", "library"}});
-  EXPECT_EQ(lookup(bundle, "k", std::nullopt, std::nullopt), "default");
-  EXPECT_EQ(lookup(bundle, "k", std::nullopt, ""), "default");
-  EXPECT_EQ(lookup(bundle, "k", std::nullopt, "Localizable"), "default");
-  EXPECT_EQ(lookup(bundle, "k", std::nullopt, "ZELLocalizable"), "library");
-  EXPECT_EQ(lookup(bundle, "k", "v", "Other"), "v");
-
+  expectLookups({{"greeting", "fallback", {}, "Hello"},
+                 {"greeting", {}, {}, "Hello"},
+                 {"empty", "fallback", {}, ""},  // an empty translation is a translation
+                 {"missing", "fallback", {}, "fallback"},
+                 {"missing", "", {}, "missing"},
+                 {"missing", {}, {}, "missing"},
+                 {"k", {}, "", "default"},
+                 {"k", {}, "Localizable", "default"},
+                 {"k", {}, "ZELLocalizable", "library"},
+                 {"k", "v", "Other", "v"}});
   bundle.removeTable("ZELLocalizable");
-  EXPECT_EQ(lookup(bundle, "k", std::nullopt, "ZELLocalizable"), "k");
-  EXPECT_EQ(lookup(bundle, "k"), "default");
-}
+  expectLookups({{"k", {}, "ZELLocalizable", "k"}, {"k", {}, {}, "default"}});
 
-TEST(BundleTest, SetStringsReplacesLoadingMerges) {
-  Bundle bundle;
+  // Setting replaces a table; loading merges into it, later entries winning.
   bundle.setStrings("T", {{"a", "1"}, {"b", "2"}});
   bundle.setStrings("T", {{"a", "one"}});
-  EXPECT_EQ(lookup(bundle, "b", std::nullopt, "T"), "b");
-
+  EXPECT_EQ(in("T", "b"), "b");
   ASSERT_TRUE(bundle.loadStringsFromString("T", R"("b" = "two"; "a" = "first"; "a" = "uno";)"));
-  EXPECT_EQ(lookup(bundle, "a", std::nullopt, "T"), "uno");
-  EXPECT_EQ(lookup(bundle, "b", std::nullopt, "T"), "two");
+  expectLookups({{"a", {}, "T", "uno"}, {"b", {}, "T", "two"}});
 }
 
-TEST(BundleTest, ParsesStringsFormat) {
-  Bundle bundle;
+TEST_F(BundleTest, ParsesStringsFormat) {
   const std::string text =
       "\xEF\xBB\xBF/* A block comment\n   over lines; \"not\" = \"this\"; */\n"
       "\"plain\" = \"Plain text\";\n"
@@ -85,18 +78,18 @@ TEST(BundleTest, ParsesStringsFormat) {
       "\"unicode\" = \"\\U00e9\\u20AC \\UD83D\\uDE00\";\n"
       "\"comment/*inside*/\" = \"// kept\"; /* trailing */";
   ASSERT_TRUE(bundle.loadStringsFromString("", text));
-  EXPECT_EQ(lookup(bundle, "plain"), "Plain text");
-  EXPECT_EQ(lookup(bundle, "not", "-"), "-");
-  EXPECT_EQ(lookup(bundle, "x", "-"), "-");
-  EXPECT_EQ(lookup(bundle, "unquoted_key.v-1"), "Value_2.0");
-  EXPECT_EQ(lookup(bundle, "spaced"), "multi\nline");
-  EXPECT_EQ(lookup(bundle, "self", "-"), "self");
-  EXPECT_EQ(lookup(bundle, "escapes"), "q\" b\\ n\n t\t r\r other'");
-  EXPECT_EQ(lookup(bundle, "unicode"), "\xC3\xA9\xE2\x82\xAC \xF0\x9F\x98\x80");
-  EXPECT_EQ(lookup(bundle, "comment/*inside*/"), "// kept");
+  expectLookups({{"plain", {}, {}, "Plain text"},
+                 {"not", "-", {}, "-"},
+                 {"x", "-", {}, "-"},
+                 {"unquoted_key.v-1", {}, {}, "Value_2.0"},
+                 {"spaced", {}, {}, "multi\nline"},
+                 {"self", "-", {}, "self"},
+                 {"escapes", {}, {}, "q\" b\\ n\n t\t r\r other'"},
+                 {"unicode", {}, {}, "\xC3\xA9\xE2\x82\xAC \xF0\x9F\x98\x80"},
+                 {"comment/*inside*/", {}, {}, "// kept"}});
 }
 
-TEST(BundleTest, MalformedTextLoadsNothing) {
+TEST_F(BundleTest, MalformedTextLoadsNothing) {
   const std::vector<std::string> malformed = {
       "\"a\" = \"1\"; \"b\" = \"2\"",         // missing ";"
       "\"a\" = \"1\"; \"b\" \"2\";",          // missing "="
@@ -112,93 +105,72 @@ TEST(BundleTest, MalformedTextLoadsNothing) {
       "\"a\" = \"1\"; k$ = \"2\";",           // character outside unquoted keys
       "\"a\" = \"1\"; \"b\" = \"2\" \"c\";",
   };
+  bundle.setStrings("T", {{"a", "old"}});
   for (const auto& text : malformed) {
-    Bundle bundle;
-    bundle.setStrings("T", {{"a", "old"}});
     EXPECT_FALSE(bundle.loadStringsFromString("T", text)) << text;
-    EXPECT_EQ(lookup(bundle, "a", std::nullopt, "T"), "old") << text;
-    EXPECT_EQ(lookup(bundle, "b", std::nullopt, "T"), "b") << text;
+    EXPECT_EQ(in("T", "a"), "old") << text;
+    EXPECT_EQ(in("T", "b"), "b") << text;
   }
 }
 
-TEST(BundleTest, LoadsFilesInUTF8AndUTF16) {
-  Bundle bundle;
-  TempFile utf8("/* c */ \"k1\" = \"caf\xC3\xA9\";");
-  EXPECT_TRUE(bundle.loadStringsFile("Files", utf8.path()));
-
+TEST_F(BundleTest, LoadsFilesInUTF8AndUTF16AndNothingFromBadOnes) {
+  EXPECT_TRUE(bundle.loadStringsFile("Files", file("/* c */ \"k1\" = \"caf\xC3\xA9\";")));
   // "k2" = "€😀"; as UTF-16 little-endian and big-endian with byte-order marks.
   const std::u16string text = u"\"k2\" = \"\u20AC\U0001F600\";";
   std::string little = "\xFF\xFE", big = "\xFE\xFF";
   for (char16_t unit : text) {
-    little += static_cast<char>(unit & 0xFF);
-    little += static_cast<char>(unit >> 8);
-    big += static_cast<char>(unit >> 8);
-    big += static_cast<char>(unit & 0xFF);
+    little += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    big += {static_cast<char>(unit >> 8), static_cast<char>(unit & 0xFF)};
   }
-  TempFile littleFile(little);
-  ASSERT_TRUE(bundle.loadStringsFile("LE", littleFile.path()));
-  TempFile bigFile(big);
-  ASSERT_TRUE(bundle.loadStringsFile("BE", bigFile.path()));
+  ASSERT_TRUE(bundle.loadStringsFile("LE", file(little)));
+  ASSERT_TRUE(bundle.loadStringsFile("BE", file(big)));
+  expectLookups({{"k1", {}, "Files", "caf\xC3\xA9"},
+                 {"k2", {}, "LE", "\xE2\x82\xAC\xF0\x9F\x98\x80"},
+                 {"k2", {}, "BE", "\xE2\x82\xAC\xF0\x9F\x98\x80"}});
 
-  EXPECT_EQ(lookup(bundle, "k1", std::nullopt, "Files"), "caf\xC3\xA9");
-  EXPECT_EQ(lookup(bundle, "k2", std::nullopt, "LE"), "\xE2\x82\xAC\xF0\x9F\x98\x80");
-  EXPECT_EQ(lookup(bundle, "k2", std::nullopt, "BE"), "\xE2\x82\xAC\xF0\x9F\x98\x80");
-}
-
-TEST(BundleTest, UnreadableOrMalformedFileLoadsNothing) {
-  Bundle bundle;
   EXPECT_FALSE(bundle.loadStringsFile("T", "/nonexistent/zel/none.strings"));
-  TempFile malformed("\"a\" = \"1\";\n\"b\" = ");
-  EXPECT_FALSE(bundle.loadStringsFile("T", malformed.path()));
-  TempFile oddUTF16(std::string("\xFF\xFE\x22", 3));
-  EXPECT_FALSE(bundle.loadStringsFile("T", oddUTF16.path()));
-  EXPECT_EQ(lookup(bundle, "a", std::nullopt, "T"), "a");
+  EXPECT_FALSE(bundle.loadStringsFile("T", file("\"a\" = \"1\";\n\"b\" = ")));
+  EXPECT_FALSE(bundle.loadStringsFile("T", file(std::string("\xFF\xFE\x22", 3))));
+  EXPECT_EQ(in("T", "a"), "a");
 }
 
-TEST(BundleTest, MainBundleIsTheApplicationBundle) {
+TEST_F(BundleTest, MainBundleIsTheApplicationBundle) {
   EXPECT_EQ(&Bundle::mainBundle(), &zel_mainAppBundle());
-  Bundle& main = Bundle::mainBundle();
-  main.setStrings("BundleTestTable", {{"k", "v"}});
-  EXPECT_EQ(lookup(zel_mainAppBundle(), "k", std::nullopt, "BundleTestTable"), "v");
-  main.removeTable("BundleTestTable");
-
-  const std::filesystem::path executable = main.executablePath();
+  Bundle::mainBundle().setStrings("BundleTestTable", {{"k", "v"}});
+  EXPECT_EQ(zel_mainAppBundle().localizedStringForKey("k", std::nullopt, "BundleTestTable"), "v");
+  Bundle::mainBundle().removeTable("BundleTestTable");
+  const std::filesystem::path executable = Bundle::mainBundle().executablePath();
   EXPECT_TRUE(executable.is_absolute());
   EXPECT_TRUE(std::filesystem::equivalent(executable, "/proc/self/exe"));
 }
 
-TEST(BundleTest, ConcurrentLookupsAndLoads) {
-  Bundle bundle;
+TEST_F(BundleTest, ConcurrentLookupsAndLoads) {
   bundle.setStrings("T", {{"stable", "yes"}});
   constexpr int kWriters = 2, kReaders = 4, kRounds = 300;
+  const auto key = [](int w, int i) { return "w" + std::to_string(w) + "_" + std::to_string(i); };
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
   for (int w = 0; w < kWriters; ++w) {
     threads.emplace_back([&, w] {
       for (int i = 0; i < kRounds; ++i) {
-        const std::string key = "w" + std::to_string(w) + "_" + std::to_string(i);
-        if (!bundle.loadStringsFromString("T", key + " = \"" + key + "!\";")) ++wrong;
-        bundle.setStrings("Scratch" + std::to_string(w), {{key, key}});
+        if (!bundle.loadStringsFromString("T", key(w, i) + " = \"" + key(w, i) + "!\";")) ++wrong;
+        bundle.setStrings("Scratch" + std::to_string(w), {{key(w, i), key(w, i)}});
       }
     });
   }
   for (int r = 0; r < kReaders; ++r) {
     threads.emplace_back([&] {
       for (int i = 0; i < kRounds; ++i) {
-        if (lookup(bundle, "stable", std::nullopt, "T") != "yes") ++wrong;
-        const std::string key = "w0_" + std::to_string(i);
-        const std::string found = lookup(bundle, key, std::nullopt, "T");
-        if (found != key && found != key + "!") ++wrong;
+        if (in("T", "stable") != "yes") ++wrong;
+        const std::string found = in("T", key(0, i));
+        if (found != key(0, i) && found != key(0, i) + "!") ++wrong;
       }
     });
   }
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(wrong.load(), 0);
   for (int w = 0; w < kWriters; ++w) {
-    for (int i = 0; i < kRounds; ++i) {
-      const std::string key = "w" + std::to_string(w) + "_" + std::to_string(i);
-      ASSERT_EQ(lookup(bundle, key, std::nullopt, "T"), key + "!");
-    }
+    for (int i = 0; i < kRounds; ++i) ASSERT_EQ(in("T", key(w, i)), key(w, i) + "!");
   }
 }
 

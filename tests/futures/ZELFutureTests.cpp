@@ -1,80 +1,90 @@
+// Futures and executors: one completion, listeners, transforms, waiting, coroutines; the shared
+// executors, the main queue, serial queues and cancel tokens.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <barrier>
 #include <chrono>
-#include <future>
+#include <condition_variable>
+#include <deque>
 #include <latch>
+#include <mutex>
+#include <numeric>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "support/AssertionCapture.h"
+#include "zel/futures/ZELCancelToken.h"
 #include "zel/futures/ZELFutureMap.h"
+#include "zel/futures/ZELMainQueue.h"
+#include "zel/futures/ZELSerialQueue.h"
 
 namespace zel {
 namespace {
 
 using namespace std::chrono_literals;
 constexpr auto kWait = 10s;
+const auto testError = [](std::int64_t code) { return Error("test", code); };
 
-Error testError(std::int64_t code) {
-  return Error("test", code);
+ZELFuture<int> doubled(ZELFuture<int> input) {
+  const Result<int> value = co_await input;
+  if (!value.ok()) co_return value.error();
+  co_return value.value() * 2;
 }
 
-TEST(ZELFuture, CompletedFuturesRunLateCallbacksExactlyOnce) {
-  auto value = ZELFuture<int>::withValue(7);
-  auto failed = ZELFuture<int>::withError(testError(3));
-  int successes = 0;
-  int failures = 0;
-  value.executor(
-      ZELExecutor::immediate(), [&](const int& v) { successes += v; },
-      [&](const Error&) { ++failures; });
-  failed.executor(
-      ZELExecutor::immediate(), [&](const int&) { ++successes; },
-      [&](const Error& e) { failures += static_cast<int>(e.code()); });
-  EXPECT_EQ(successes, 7);
-  EXPECT_EQ(failures, 3);
-  // A missing block is allowed: nothing runs for that outcome.
-  failed.executor(
-      ZELExecutor::immediate(), [&](const int&) { ++successes; }, nullptr);
-  EXPECT_EQ(successes, 7);
+ZELFuture<int> throwing(ZELFuture<int> input) {
+  (void)co_await input;
+  throw std::runtime_error("boom");
 }
 
-TEST(ZELFuture, WithBlockRunsBeforeReturningAndFirstCompletionWins) {
-  bool ran = false;
+ZELFuture<std::thread::id> resumedOn(ZELFuture<int> input, std::shared_ptr<ZELExecutor> executor) {
+  (void)co_await input.on(std::move(executor));
+  co_return std::this_thread::get_id();
+}
+
+TEST(ZELFuture, FirstCompletionWinsAndLateListenersRunOnce) {
   ZELFuture<int>::Resolve keptResolve;
   ZELFuture<int>::Reject keptReject;
   auto future = ZELFuture<int>::withBlock([&](auto resolve, auto reject) {
-    ran = true;
     keptResolve = resolve;
     keptReject = reject;
   });
-  EXPECT_TRUE(ran);
+  ASSERT_TRUE(keptResolve);  // the block ran before withBlock returned
   EXPECT_FALSE(future.isCompleted());
-
-  std::thread([&] { keptResolve(1); }).join();
+  std::thread([&] { keptResolve(7); }).join();
   keptReject(testError(9));
   keptResolve(2);
-  auto result = future.wait(kWait);
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value(), 1);
+
+  int successes = 0, failures = 0;
+  for (const auto& done : {future, ZELFuture<int>::withError(testError(3))}) {
+    done.executor(
+        ZELExecutor::immediate(), [&](const int& v) { successes += v; },
+        [&](const Error& e) { failures += static_cast<int>(e.code()); });
+    // A missing block is allowed: nothing runs for that outcome.
+    done.executor(ZELExecutor::immediate(), nullptr, nullptr);
+  }
+  EXPECT_EQ(successes, 7);
+  EXPECT_EQ(failures, 3);
 }
 
-TEST(ZELFuture, BlocksThatThrowBecomeErrors) {
-  auto thrown = ZELFuture<int>::withBlock([](auto, auto) { throw std::runtime_error("boom"); });
-  auto result = thrown.wait(kWait);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().domain(), ZELFutureErrorDomain);
-  EXPECT_EQ(result.error().code(), ZELFutureErrorCodeThrew);
-  EXPECT_NE(result.error().localizedDescription().find("boom"), std::string::npos);
-
-  auto mapped = ZELFutureMap::map(ZELFuture<int>::withValue(1), ZELExecutor::background(),
-                                  [](const int&) -> int { throw std::logic_error("bad map"); });
-  auto mappedResult = mapped.wait(kWait);
-  ASSERT_FALSE(mappedResult.ok());
-  EXPECT_EQ(mappedResult.error().code(), ZELFutureErrorCodeThrew);
+TEST(ZELFuture, ThrowingBlocksTransformsAndCoroutinesFailWithTheirText) {
+  const std::vector<std::pair<const char*, ZELFuture<int>>> cases = {
+      {"withBlock",
+       ZELFuture<int>::withBlock([](auto, auto) { throw std::runtime_error("boom"); })},
+      {"map", ZELFutureMap::map(ZELFuture<int>::withValue(1), ZELExecutor::background(),
+                                [](const int&) -> int { throw std::logic_error("boom"); })},
+      {"coroutine", throwing(ZELFuture<int>::withValue(1))}};
+  for (const auto& [name, future] : cases) {
+    SCOPED_TRACE(name);
+    const auto result = future.wait(kWait);
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().domain(), ZELFutureErrorDomain);
+    EXPECT_EQ(result.error().code(), ZELFutureErrorCodeThrew);
+    EXPECT_NE(result.error().localizedDescription().find("boom"), std::string::npos);
+  }
 }
 
 TEST(ZELFuture, AListenerThatThrowsIsReportedAndTheOthersStillRun) {
@@ -97,109 +107,74 @@ TEST(ZELFuture, AListenerThatThrowsIsReportedAndTheOthersStillRun) {
   EXPECT_EQ(capture.count("A future's listener threw an unknown exception"), 1u);
 }
 
-TEST(ZELFutureMap, MapRunsOnTheExecutorAndErrorsPassUnchanged) {
+TEST(ZELFutureMap, TransformsRunOnTheirExecutorAndPassTheOtherOutcomeUnchanged) {
   const auto caller = std::this_thread::get_id();
-  std::atomic<std::thread::id> ranOn;
-  auto mapped = ZELFutureMap::map(ZELFuture<int>::withValue(20), ZELExecutor::background(),
-                                  [&](const int& v) {
-                                    ranOn = std::this_thread::get_id();
-                                    return std::to_string(v + 1);
-                                  });
-  auto result = mapped.wait(kWait);
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value(), "21");
-  EXPECT_NE(ranOn.load(), caller);
+  const auto offCaller = [caller] { return std::this_thread::get_id() != caller; };
+  auto mapped = ZELFutureMap::map(
+      ZELFuture<int>::withValue(20), ZELExecutor::background(),
+      [&](const int& v) { return std::to_string(v + 1) + (offCaller() ? " off" : " on"); });
+  EXPECT_EQ(mapped.wait(kWait).value(), "21 off");
 
-  bool transformRan = false;
+  bool ran = false;
   const auto original = testError(42);
   auto failed = ZELFutureMap::map(ZELFuture<int>::withError(original), ZELExecutor::immediate(),
                                   [&](const int& v) {
-                                    transformRan = true;
+                                    ran = true;
                                     return v;
                                   });
-  auto failedResult = failed.wait(kWait);
-  ASSERT_FALSE(failedResult.ok());
-  EXPECT_TRUE(failedResult.error().isSameInstance(original));
-  EXPECT_FALSE(transformRan);
-}
+  EXPECT_TRUE(failed.wait(kWait).error().isSameInstance(original));
 
-TEST(ZELFutureMap, FlatMapTakesTheReturnedFuturesOutcome) {
   ZELPromise<std::string> inner;
   auto chained = ZELFutureMap::flatMap(ZELFuture<int>::withValue(5), ZELExecutor::immediate(),
                                        [&](const int&) { return inner.future(); });
   EXPECT_FALSE(chained.isCompleted());
   inner.reject(testError(77));
-  auto result = chained.wait(kWait);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().code(), 77);
-
+  EXPECT_EQ(chained.wait(kWait).error().code(), 77);
   // The two-argument form runs on the background executor.
-  const auto caller = std::this_thread::get_id();
-  auto onBackground = ZELFutureMap::flatMap(ZELFuture<int>::withValue(1), [caller](const int& v) {
-    return ZELFuture<bool>::withValue(std::this_thread::get_id() != caller && v == 1);
+  auto onBackground = ZELFutureMap::flatMap(ZELFuture<int>::withValue(1), [&](const int& v) {
+    return ZELFuture<bool>::withValue(offCaller() && v == 1);
   });
-  auto backgroundResult = onBackground.wait(kWait);
-  ASSERT_TRUE(backgroundResult.ok());
-  EXPECT_TRUE(backgroundResult.value());
-}
+  EXPECT_TRUE(onBackground.wait(kWait).value());
 
-TEST(ZELFuture, FlatMapErrorRecoversFailuresAndPassesValues) {
   auto recovered = ZELFuture<int>::withError(testError(1))
-                       .flatMapError(ZELExecutor::background(), [](const Error& e) {
-                         return ZELFuture<int>::withValue(100 + static_cast<int>(e.code()));
+                       .flatMapError(ZELExecutor::background(), [&](const Error& e) {
+                         return ZELFuture<int>::withValue(offCaller() ? 100 + int(e.code()) : 0);
                        });
-  auto result = recovered.wait(kWait);
-  ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value(), 101);
-
-  bool blockRan = false;
+  EXPECT_EQ(recovered.wait(kWait).value(), 101);
   auto passed =
       ZELFuture<int>::withValue(3).flatMapError(ZELExecutor::immediate(), [&](const Error&) {
-        blockRan = true;
+        ran = true;
         return ZELFuture<int>::withValue(0);
       });
   EXPECT_EQ(passed.wait(kWait).value(), 3);
-  EXPECT_FALSE(blockRan);
+  EXPECT_FALSE(ran);
 }
 
-TEST(ZELFuture, ExecutorBlockRunsOnTheExecutor) {
+TEST(ZELFuture, BlocksLandOnTheNamedExecutor) {
   auto onMain = ZELFuture<bool>::executor(
       ZELExecutor::main(), [] { return ZELFuture<bool>::withValue(isMainThread()); });
-  auto result = onMain.wait(kWait);
-  ASSERT_TRUE(result.ok());
-  EXPECT_TRUE(result.value());
+  EXPECT_TRUE(onMain.wait(kWait).value());
   EXPECT_FALSE(isMainThread());
-}
 
-TEST(ZELFuture, SuccessAndFailureBlocksLandOnTheNamedExecutor) {
-  std::promise<bool> onMain;
+  ZELPromise<bool> successOnMain, failureOnBackground;
   ZELFuture<int>::withValue(1).executeOnMainSuccess(
-      [&](const int&) { onMain.set_value(isMainThread()); }, nullptr);
-  std::promise<std::thread::id> onBackground;
-  ZELFuture<int>::withError(testError(2)).executeOnBackgroundSuccess(nullptr, [&](const Error&) {
-    onBackground.set_value(std::this_thread::get_id());
+      [=](const int&) { successOnMain.resolve(isMainThread()); }, nullptr);
+  const auto caller = std::this_thread::get_id();
+  ZELFuture<int>::withError(testError(2)).executeOnBackgroundSuccess(nullptr, [=](const Error&) {
+    failureOnBackground.resolve(std::this_thread::get_id() != caller && !isMainThread());
   });
-
-  auto mainFuture = onMain.get_future();
-  auto backgroundFuture = onBackground.get_future();
-  ASSERT_EQ(mainFuture.wait_for(kWait), std::future_status::ready);
-  ASSERT_EQ(backgroundFuture.wait_for(kWait), std::future_status::ready);
-  EXPECT_TRUE(mainFuture.get());
-  EXPECT_NE(backgroundFuture.get(), std::this_thread::get_id());
+  EXPECT_TRUE(successOnMain.future().wait(kWait).value());
+  EXPECT_TRUE(failureOnBackground.future().wait(kWait).value());
 }
 
 // Many threads race to resolve while others attach callbacks: exactly one value wins and every
 // callback sees it exactly once, whether it was attached before or after completion.
 TEST(ZELFutureContention, ResolversAndSubscribersRace) {
-  constexpr int kRounds = 200;
-  constexpr int kResolvers = 4;
-  constexpr int kSubscribers = 4;
+  constexpr int kRounds = 200, kResolvers = 4, kSubscribers = 4;
   for (int round = 0; round < kRounds; ++round) {
     ZELPromise<int> promise;
     auto future = promise.future();
-    std::atomic<int> wins{0};
-    std::atomic<int> calls{0};
-    std::atomic<int> mismatches{0};
+    std::atomic<int> wins{0}, calls{0}, mismatches{0};
     std::barrier start(kResolvers + kSubscribers);
     std::vector<std::thread> threads;
     for (int r = 0; r < kResolvers; ++r) {
@@ -244,40 +219,220 @@ TEST(ZELFutureContention, ChainsAcrossExecutorsAllComplete) {
     });
   }
   for (auto& t : resolvers) t.join();
-  for (int i = 0; i < kChains; ++i) {
-    auto result = results[i].wait(kWait);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.value(), i * 2 + 1);
-  }
+  for (int i = 0; i < kChains; ++i) ASSERT_EQ(results[i].wait(kWait).value(), i * 2 + 1);
 }
 
-TEST(ZELFutureWait, TimesOutWithAnError) {
-  ZELPromise<int> never;
-  auto result = never.future().wait(20ms);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().domain(), ZELFutureErrorDomain);
-  EXPECT_EQ(result.error().code(), ZELFutureErrorCodeTimedOut);
-}
-
-TEST(ZELFutureWait, RefusesToBlockTheMainQueue) {
+TEST(ZELFutureWait, TimesOutAndRefusesToBlockTheMainQueue) {
   test::AssertionCapture capture;
   ZELPromise<int> pending;
-  auto outcome = ZELFuture<int>::executor(ZELExecutor::main(), [&] {
-    auto waited = pending.future().wait(kWait);
-    return waited.ok() ? ZELFuture<int>::withValue(waited.value())
-                       : ZELFuture<int>::withError(waited.error());
-  });
-  auto result = outcome.wait(kWait);
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().code(), ZELFutureErrorCodeWaitOnMainQueue);
-  EXPECT_EQ(capture.count(), 1u);
+  const auto timedOut = pending.future().wait(20ms);
+  EXPECT_EQ(timedOut.error().domain(), ZELFutureErrorDomain);
+  EXPECT_EQ(timedOut.error().code(), ZELFutureErrorCodeTimedOut);
 
-  // A completed future is handed back even on the main queue.
-  auto done = ZELFuture<int>::executor(ZELExecutor::main(), [] {
-    auto waited = ZELFuture<int>::withValue(5).wait(kWait);
-    return ZELFuture<int>::withValue(waited.ok() ? waited.value() : -1);
+  // On the main queue an incomplete future is refused at once; a completed one is handed back.
+  using Codes = std::vector<std::int64_t>;
+  auto onMain = ZELFuture<Codes>::executor(ZELExecutor::main(), [&] {
+    const auto refused = pending.future().wait(kWait);
+    const auto done = ZELFuture<int>::withValue(5).wait(kWait);
+    return ZELFuture<Codes>::withValue(
+        {refused.ok() ? 0 : refused.error().code(), done.ok() ? done.value() : -1});
   });
-  EXPECT_EQ(done.wait(kWait).value(), 5);
+  EXPECT_EQ(onMain.wait(kWait).value(), (Codes{ZELFutureErrorCodeWaitOnMainQueue, 5}));
+  EXPECT_EQ(capture.count(), 1u);
+}
+
+TEST(ZELFutureCoroutine, ValuesAndErrorsBecomeTheFuturesOutcome) {
+  EXPECT_EQ(doubled(ZELFuture<int>::withValue(21)).wait(kWait).value(), 42);
+  ZELPromise<int> later;
+  auto pending = doubled(later.future());
+  EXPECT_FALSE(pending.isCompleted());
+  later.resolve(5);
+  EXPECT_EQ(pending.wait(kWait).value(), 10);
+  EXPECT_EQ(doubled(ZELFuture<int>::withError(testError(7))).wait(kWait).error().code(), 7);
+}
+
+TEST(ZELFutureCoroutine, ResumesInlineOrOnTheChosenExecutor) {
+  ZELPromise<int> input;
+  auto inlineResume = resumedOn(input.future(), nullptr);
+  std::thread completer([&] { input.resolve(1); });
+  const auto completerId = completer.get_id();
+  completer.join();
+  EXPECT_EQ(inlineResume.wait(kWait).value(), completerId);
+
+  const auto mainId = resumedOn(ZELFuture<int>::withValue(1), ZELExecutor::main()).wait(kWait);
+  ZELPromise<std::thread::id> mainThread;
+  ZELExecutor::main()->execute([mainThread] { mainThread.resolve(std::this_thread::get_id()); });
+  EXPECT_EQ(mainId.value(), mainThread.future().wait(kWait).value());
+  EXPECT_NE(mainId.value(), std::this_thread::get_id());
+}
+
+// Producers post numbered items through `post`: items never overlap, each sees `onQueue()`,
+// and each producer's items run in its order. Returns the threads the items ran on.
+std::set<std::thread::id> expectSerialAndOrdered(const std::function<void(ZELExecutor::Work)>& post,
+                                                 const std::function<bool()>& onQueue,
+                                                 int producers, int perProducer) {
+  std::atomic<int> inFlight{0}, overlaps{0}, offQueue{0};
+  std::vector<std::vector<int>> seen(producers);  // written only by queue items
+  std::set<std::thread::id> threads;              // likewise
+  std::latch done(producers * perProducer);
+  std::vector<std::thread> posters;
+  for (int p = 0; p < producers; ++p) {
+    posters.emplace_back([&, p] {
+      for (int i = 0; i < perProducer; ++i) {
+        post([&, p, i] {
+          if (inFlight.fetch_add(1) != 0) ++overlaps;
+          if (!onQueue()) ++offQueue;
+          seen[p].push_back(i);
+          threads.insert(std::this_thread::get_id());
+          inFlight.fetch_sub(1);
+          done.count_down();
+        });
+      }
+    });
+  }
+  for (auto& t : posters) t.join();
+  done.wait();
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_EQ(offQueue.load(), 0);
+  std::vector<int> inOrder(perProducer);
+  std::iota(inOrder.begin(), inOrder.end(), 0);
+  for (const auto& order : seen) EXPECT_EQ(order, inOrder);
+  return threads;
+}
+
+TEST(ZELExecutor, SharedExecutorsAndImmediateWork) {
+  EXPECT_EQ(ZELExecutor::background().get(), ZELExecutor::background().get());
+  EXPECT_EQ(ZELExecutor::main().get(), ZELExecutor::main().get());
+  EXPECT_TRUE(ZELExecutor::immediate()->isImmediate());
+  EXPECT_FALSE(ZELExecutor::background()->isImmediate());
+  std::thread::id ranOn;
+  ZELExecutor::immediate()->execute([&] { ranOn = std::this_thread::get_id(); });
+  EXPECT_EQ(ranOn, std::this_thread::get_id());
+}
+
+// Two jobs that wait for each other finish only if the pool runs them at the same time.
+TEST(ZELExecutor, BackgroundRunsWorkConcurrentlyOffTheCaller) {
+  std::latch both(2);
+  std::vector<ZELPromise<std::thread::id>> ranOn(2);
+  for (const auto& promise : ranOn) {
+    ZELExecutor::background()->execute([&both, promise] {
+      both.arrive_and_wait();
+      promise.resolve(std::this_thread::get_id());
+    });
+  }
+  const auto first = ranOn[0].future().wait(kWait).value();
+  EXPECT_NE(first, ranOn[1].future().wait(kWait).value());
+  EXPECT_NE(first, std::this_thread::get_id());
+}
+
+TEST(ZELExecutor, ThrowingWorkIsReportedAndThePoolSurvives) {
+  test::AssertionCapture capture;
+  ZELExecutor::background()->execute([] { throw std::runtime_error("escaped"); });
+  ZELPromise<bool> after;
+  ZELExecutor::background()->execute([after] { after.resolve(true); });
+  EXPECT_TRUE(after.future().wait(kWait).value());
+  for (int i = 0; i < 1000 && capture.count() == 0; ++i) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(capture.count("Work on an executor threw: escaped"), 1u);
+}
+
+TEST(ZELMainQueue, RunsWorkSeriallyInOrderOnOneThread) {
+  const auto threads = expectSerialAndOrdered(
+      [](ZELExecutor::Work work) { ZELExecutor::main()->execute(std::move(work)); }, isMainThread,
+      4, 250);
+  EXPECT_EQ(threads.size(), 1u);
+}
+
+// The application's own run loop: this runs in a child process, because the dispatcher can only
+// be installed before the process first uses the main queue.
+TEST(ZELMainQueueDeathTest, ApplicationRunLoopDrivesTheQueue) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::mutex mutex;
+        std::condition_variable posted;
+        std::deque<std::function<void()>> runLoop;
+        const bool installed =
+            ZELMainQueue::shared().setDispatcher([&](std::function<void()> drain) {
+              std::lock_guard lock(mutex);
+              runLoop.push_back(std::move(drain));
+              posted.notify_one();
+            });
+        test::AssertionCapture capture;
+        const bool second = ZELMainQueue::shared().setDispatcher([](std::function<void()>) {});
+        std::atomic<bool> ranOnMain{false};
+        std::thread([&] {
+          ZELExecutor::main()->execute([&] { ranOnMain = isMainThread(); });
+        }).join();
+        // This thread is the application's main thread: spin its run loop once.
+        std::function<void()> drain;
+        {
+          std::unique_lock lock(mutex);
+          posted.wait_for(lock, kWait, [&] { return !runLoop.empty(); });
+          if (!runLoop.empty()) drain = std::move(runLoop.front());
+        }
+        if (drain) drain();
+        const bool ok = installed && !second && capture.count() == 1 && ranOnMain && isMainThread();
+        std::exit(ok ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// Producers post through execute() while another thread keeps draining the queue inline, as a
+// session's I/O thread does.
+TEST(ZELSerialQueue, InlineDrainingKeepsItemsSerialAndOrdered) {
+  ZELSerialQueue queue("test.queue");
+  std::atomic<bool> draining{true};
+  std::thread drainer([&] {
+    while (draining.load()) {
+      if (!queue.runPendingInline()) std::this_thread::yield();
+    }
+  });
+  expectSerialAndOrdered([&](ZELExecutor::Work work) { queue.execute(std::move(work)); },
+                         [&] { return queue.isCurrent(); }, 3, 2000);
+  draining = false;
+  drainer.join();
+  EXPECT_FALSE(queue.isCurrent());
+}
+
+TEST(ZELSerialQueue, ShutdownFinishesQueuedWorkAndRefusesMore) {
+  auto queue = std::make_unique<ZELSerialQueue>();
+  std::atomic<int> ran{0};
+  for (int i = 0; i < 100; ++i) queue->execute([&] { ++ran; });
+  queue->shutdown();
+  EXPECT_EQ(ran.load(), 100);
+  ZELExecutor::Work late = [&] { ++ran; };
+  EXPECT_FALSE(queue->tryExecute(late));
+  EXPECT_TRUE(static_cast<bool>(late));  // handed back untouched
+  queue.reset();
+  EXPECT_EQ(ran.load(), 100);
+}
+
+TEST(ZELSerialQueue, CanBeDestroyedFromItsOwnItem) {
+  auto holder = std::make_shared<ZELSerialQueue>();
+  ZELPromise<bool> posted, finished;
+  holder->execute([&holder, posted, finished] {
+    (void)posted.future().wait(kWait);  // execute() has returned: the item holds the last reference
+    holder.reset();
+    finished.resolve(true);
+  });
+  posted.resolve(true);
+  EXPECT_TRUE(finished.future().wait(5s).value());
+}
+
+TEST(ZELCancelToken, BlockRunsOnceOnItsExecutorWhateverTheRace) {
+  std::atomic<int> runs{0};
+  ZELPromise<std::thread::id> ranOn;
+  auto token = ZELCancelToken::initWithExecutor(ZELExecutor::background(), [&runs, ranOn] {
+    if (runs.fetch_add(1) == 0) ranOn.resolve(std::this_thread::get_id());
+  });
+  EXPECT_FALSE(token->isCancelled());
+  std::vector<std::thread> cancellers;
+  for (int i = 0; i < 8; ++i) cancellers.emplace_back([&] { token->cancel(); });
+  for (auto& c : cancellers) c.join();
+  EXPECT_NE(ranOn.future().wait(kWait).value(), std::this_thread::get_id());
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(runs.load(), 1);
+  EXPECT_TRUE(token->isCancelled());
 }
 
 }  // namespace

@@ -1,38 +1,251 @@
-// The reporting hub's slots and operations, and the error record's rules.
+// Reporting: the network metrics record (its naming rules as tables, and records read from the
+// real session's metrics against the loopback server), the HAR export of real requests, the
+// reporting hub's slots and operations, and the error record's rules.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
 #include "support/AssertionCapture.h"
+#include "support/NginxServer.h"
+#include "support/RecordingDelegate.h"
+#include "zel/reporting/ZELHARExport.h"
+#include "zel/reporting/ZELNetworkMetrics.h"
 #include "zel/reporting/ZELNetworkingReporting.h"
+#include "zel/testing/MockServer.h"
 
 namespace zel {
 namespace {
 
 using namespace std::chrono_literals;
 
-struct Captured {
-  std::vector<std::string> titles;
-  std::vector<std::string> additional;  // serialized additional information
-  std::vector<std::string> errors;
-};
+// Expects each member of `expected` (JSON text) in `object`, with that value.
+void expectMembers(const boost::json::value& object, std::string_view expected) {
+  const auto parsed = boost::json::parse(expected);
+  for (const auto& [key, value] : parsed.as_object()) {
+    EXPECT_EQ(object.at(key), value) << key;
+  }
+}
 
-class ReportingHub : public ::testing::Test {
+class Reporting : public ::testing::Test {
  protected:
+  void SetUp() override { reports.clear(); }
   void TearDown() override {
     ZELNetworkingReporting::reset();
     ZELNetworkingReporting::configureErrorReportingBlock(nullptr);
   }
-  ZELNetworkingReporting::NetworkingReportingBlock networkingInto(Captured& captured) {
-    return [&captured](const auto& title, const auto&, const auto&, const auto& additional) {
-      captured.titles.push_back(title.value_or("<absent>"));
-      captured.additional.push_back(additional ? boost::json::serialize(*additional) : "<absent>");
-    };
+  // Runs a completion-handler task (on the fixture's session unless told otherwise): its outcome,
+  // and the metrics the delegate was given.
+  ZELHARTask run(URLRequest request, std::shared_ptr<URLSession> on = nullptr) {
+    test::OutcomeWaiter waiter;
+    auto task = (on ? on : session)->dataTaskWithRequest(std::move(request), waiter.handler());
+    task->resume();
+    auto outcome = waiter.wait();
+    EXPECT_TRUE(outcome.has_value() && delegate->waitFor(task->taskIdentifier(), "metrics"));
+    if (!outcome) outcome.emplace();
+    return {delegate->record(task->taskIdentifier()).metrics.value_or(URLSessionTaskMetrics{}),
+            ZELNSURLSessionDataTaskResult::resultWithData(outcome->data, outcome->response,
+                                                          outcome->error)};
   }
+  // Hands the hub's networking reports to `into`, as title and serialized additional information.
+  static void reportNetworkingInto(std::vector<std::string>& into) {
+    ZELNetworkingReporting::configureNetworkingReportingBlock(
+        [&into](const auto& title, const auto&, const auto&, const auto& additional) {
+          into.push_back(title.value_or("<absent>") + " " +
+                         (additional ? boost::json::serialize(*additional) : "<absent>"));
+        });
+  }
+
   test::AssertionCapture reports;
+  MockServer server;
+  std::shared_ptr<test::RecordingDelegate> delegate = std::make_shared<test::RecordingDelegate>();
+  std::shared_ptr<URLSession> session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::ephemeralSessionConfiguration(), delegate);
 };
 
-TEST_F(ReportingHub, SlotsAndOperationsFollowTheirRules) {
+// ---- the network metrics record -------------------------------------------------------------
+
+TEST_F(Reporting, MetricsPathsTLSNamesAndFetchTypes) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> paths = {
+      // request path, raw_path, path
+      {"/api/users/me", "/api/users/me/", "/api/users/me/"},
+      {"/", "/", "/"},
+      {"", "", ""},
+      {"/i/abc.jpg", "/i/abc.jpg", "$.jpg"},
+      {"/media/ab/cd.m3u8", "/media/ab/cd.m3u8", "$.m3u8"},
+      {"/f/x.JPG", "/f/x.JPG", "/f/x.JPG"},
+      {"/doc.pdf", "/doc.pdf", "/doc.pdf"},
+      {"/a/.profile", "/a/.profile/", "/a/.profile/"},
+  };
+  for (const auto& [requestPath, raw, aggregated] : paths) {
+    const auto withSlash = ZELNetworkMetrics::addTrailingSlashIfApply(requestPath);
+    EXPECT_EQ(withSlash, raw) << requestPath;
+    EXPECT_EQ(ZELNetworkMetrics::aggregatePath(withSlash), aggregated) << requestPath;
+  }
+  for (const auto& [version, name] :
+       {std::pair{0x0303, "TLSv12"}, std::pair{0x0304, "TLSv13"}, std::pair{0xFEFD, "DTLSv12"}}) {
+    EXPECT_EQ(ZELNetworkMetrics::TLSVersionName(version), name);
+  }
+  EXPECT_EQ(ZELNetworkMetrics::resourceFetchTypeName(3), "local_cache");
+  EXPECT_TRUE(reports.messages().empty());
+  EXPECT_EQ(ZELNetworkMetrics::TLSVersionName(0x0301), "unknown");
+  EXPECT_EQ(ZELNetworkMetrics::resourceFetchTypeName(7), std::nullopt);
+  EXPECT_EQ(reports.count("Apple is adding new TLS?"), 1u);
+  EXPECT_EQ(reports.count("Apple is adding new fetch type?"), 1u);
+}
+
+TEST_F(Reporting, MetricsSourcesAreChosenByExactType) {
+  URLSessionTaskMetrics platform;
+  platform.taskInterval.duration = 250ms;
+  const auto fromPlatform =
+      ZELNetworkMetrics::networkMetricsWithSessionTaskMetrics(platform, Error("d", -1001));
+  ASSERT_TRUE(fromPlatform);
+  EXPECT_EQ(
+      boost::json::serialize(fromPlatform->toJSONDictionary()),
+      R"({"metrics":{"transport":"NSURLSession"},"dimensions":{"task_duration":2.5E2,"error_code":-1001}})");
+
+  // Another stack: the duration spans its transactions, the declared length stands in for an
+  // uncounted decoded body.
+  URLSessionTaskTransactionMetrics first;
+  first.fetchStartDate = Date{} + 1s;
+  URLSessionTaskTransactionMetrics last;
+  last.request = URLRequest(*URL::URLWithString("https://a.test/x"));
+  last.request.setHTTPBody(Data::copy(std::string(120, 'b')));
+  last.response =
+      std::make_shared<const HTTPURLResponse>(*URL::URLWithString("https://a.test/x"), 200,
+                                              "HTTP/2", HTTPHeaders{{"Content-Length", "512"}});
+  last.responseEndDate = Date{} + 1500ms;
+  const auto fromCronet =
+      ZELNetworkMetrics::networkMetricsWithSessionTaskMetrics(CronetMetrics{{first, last}});
+  ASSERT_TRUE(fromCronet);
+  EXPECT_EQ(fromCronet->transport, "Cronet");
+  EXPECT_EQ(fromCronet->task_duration, 500.0);
+  EXPECT_EQ(fromCronet->response_size, 512);
+  EXPECT_EQ(fromCronet->request_size, 120);
+  EXPECT_EQ(fromCronet->raw_path, "/x/");
+
+  EXPECT_EQ(ZELNetworkMetrics::networkMetricsWithSessionTaskMetrics(std::string("other")), nullptr);
+  EXPECT_EQ(reports.count(), 1u);
+  EXPECT_TRUE(reports.messages().at(0).starts_with("unexpected metric type: "));
+}
+
+TEST_F(Reporting, MetricsRecordsReadWhatTheSessionMeasured) {
+  server.route("/api/items", MockResponse{.headers = {{"x-zelvo-rid", "rid-1"}, {"x-cdn", "edge"}},
+                                          .body = std::string(300, 'r')});
+  auto request = test::requestFor(server.url("/api/items"));
+  request.setHTTPMethod("POST");
+  request.setValue("gzip", "Content-Encoding");
+  request.setHTTPBody(Data::copy(std::string(200, 'q')));
+  const auto first = ZELNetworkMetrics(run(request).metrics).toJSONDictionary();
+  const auto second = ZELNetworkMetrics(run(request).metrics).toJSONDictionary();
+  EXPECT_EQ(first.at("dimensions").as_object().at("reused_connection"), false);
+  expectMembers(second.at("metrics"),
+                R"({"host":"127.0.0.1","raw_path":"/api/items/","method":"POST",)"
+                R"("network_protocol":"http/1.1","request_id":"rid-1","cdn":"edge",)"
+                R"("fetch_from":"network"})");
+  expectMembers(second.at("dimensions"),
+                R"({"status_code":200,"request_size":200,"request_size_sent":200,)"
+                R"("response_size":300,"response_size_received":300,)"
+                R"("is_request_body_gzipped":true,"reused_connection":true})");
+  EXPECT_FALSE(second.at("metrics").as_object().contains("tls_version"));
+  EXPECT_GT(second.at("dimensions").as_object().at("response_headers_size").as_int64(), 0);
+
+  // An image folds into its type's path; a refused connection carries its error's code.
+  server.route("/i/abc.jpg", MockResponse{.body = "img"});
+  for (const auto& [url, path, errorCode] :
+       {std::tuple{server.url("/i/abc.jpg"), "$.jpg", 0},
+        std::tuple{std::string("http://127.0.0.1:1/api/x"), "/api/x/", -1004}}) {
+    const auto ran = run(test::requestFor(url));
+    const auto record = ZELNetworkMetrics(ran.metrics, ran.result.error).toJSONDictionary();
+    EXPECT_EQ(record.at("metrics").as_object().at("path").as_string(), path) << url;
+    const auto& dimensions = record.at("dimensions").as_object();
+    EXPECT_EQ(dimensions.contains("error_code") ? dimensions.at("error_code").as_int64() : 0,
+              errorCode)
+        << url;
+  }
+}
+
+TEST_F(Reporting, MetricsNameTheNegotiatedProtocolAndTLSVersionOverHTTPS) {
+  if (!test::NginxServer::available()) GTEST_SKIP() << "nginx or openssl is not installed";
+  test::NginxServer nginx(test::NginxServer::Options{.plainHTTPListener = false});
+  auto config = URLSessionConfiguration::ephemeralSessionConfiguration();
+  config.trustedCAFile = nginx.caFile();
+  auto tls = URLSession::sessionWithConfiguration(config, delegate);
+  const auto record =
+      ZELNetworkMetrics(run(test::requestFor(nginx.httpsURL("/envelope")), tls).metrics);
+  EXPECT_EQ(record.network_protocol, "h2");
+  EXPECT_TRUE(record.tls_version == "TLSv13" || record.tls_version == "TLSv12")
+      << record.tls_version.value_or("<absent>");
+  EXPECT_EQ(record.status_code, 200);
+}
+
+// ---- HAR export ------------------------------------------------------------------------------
+
+// A redirect gives two entries, an upload its post data; every entry has HAR 1.2's required
+// fields and its timings add up to its time; credentials are redacted unless asked for.
+TEST_F(Reporting, HARRedirectsAndUploadsBecomeCompleteEntries) {
+  server.route("/old", MockResponse{.status = 302, .headers = {{"Location", "/new?x=1"}}});
+  server.route("/new", MockResponse{.headers = {{"Content-Type", "application/json"}},
+                                    .body = R"({"ok":true})"});
+  server.route("/upload", MockResponse{.body = "stored"});
+  auto redirected = test::requestFor(server.url("/old"));
+  redirected.setValue("Bearer secret", "Authorization");
+  auto upload = test::requestFor(server.url("/upload"));
+  upload.setHTTPMethod("POST");
+  upload.setValue("multipart/form-data; boundary=b", "Content-Type");
+  const std::string body =
+      "--b\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nv\r\n--b--\r\n";
+  upload.setHTTPBody(Data::copy(std::string_view(body)));
+  const std::vector<ZELHARTask> tasks = {run(redirected), run(upload)};
+
+  const boost::json::value har = ZELHARLogForTasks(tasks);
+  EXPECT_EQ(har.at_pointer("/log/version"), "1.2");
+  EXPECT_TRUE(har.at_pointer("/log/creator").as_object().contains("name"));
+  const auto& entries = har.at_pointer("/log/entries").as_array();
+  ASSERT_EQ(entries.size(), 3u);
+  // HAR 1.2's required fields, by the object that holds them.
+  const std::pair<const char*, const char*> required[] = {
+      {"", "startedDateTime time request response cache timings"},
+      {"/request", "method url httpVersion cookies headers queryString headersSize bodySize"},
+      {"/response",
+       "status statusText httpVersion cookies headers content redirectURL headersSize bodySize"},
+      {"/response/content", "size mimeType"},
+      {"/timings", "ssl blocked dns connect send wait receive"}};
+  for (const auto& entry : entries) {
+    for (const auto& [part, keys] : required) {
+      std::istringstream words(keys);
+      for (std::string key; words >> key;) {
+        EXPECT_TRUE(entry.at_pointer(part).as_object().contains(key)) << part << "/" << key;
+      }
+    }
+    double sum = 0;
+    for (const char* key : {"blocked", "dns", "connect", "send", "wait", "receive"}) {
+      sum += std::max(0.0, entry.at_pointer("/timings").at(key).to_number<double>());
+    }
+    EXPECT_NEAR(sum, entry.at("time").to_number<double>(), 1.0);
+  }
+
+  EXPECT_EQ(entries[0].at_pointer("/response/status"), 302);
+  EXPECT_EQ(entries[0].at_pointer("/response/redirectURL"), "/new?x=1");
+  EXPECT_EQ(entries[0].at("serverIPAddress"), "127.0.0.1");
+  EXPECT_EQ(entries[1].at_pointer("/request/queryString/0/name"), "x");
+  EXPECT_EQ(entries[1].at_pointer("/response/content/text"), R"({"ok":true})");
+  EXPECT_EQ(entries[2].at_pointer("/request/postData/mimeType"), "multipart/form-data; boundary=b");
+  EXPECT_EQ(entries[2].at_pointer("/request/bodySize"), static_cast<std::int64_t>(body.size()));
+
+  // Credentials are redacted unless asked for.
+  const auto text = boost::json::serialize(har);
+  EXPECT_EQ(text.find("Bearer secret"), std::string::npos);
+  EXPECT_NE(text.find(R"("[redacted]")"), std::string::npos);
+  const auto withCredentials = ZELHARLogForTasks({tasks[0]}, {.includeCredentials = true});
+  EXPECT_NE(boost::json::serialize(withCredentials).find(R"("Bearer secret")"), std::string::npos);
+}
+
+// ---- the reporting hub and the error record --------------------------------------------------
+
+TEST_F(Reporting, HubSlotsAndOperationsFollowTheirRules) {
   URLSessionTaskMetrics metrics;
   metrics.taskInterval.duration = 5ms;
   // Nothing installed: reports are dropped after one report each.
@@ -42,48 +255,45 @@ TEST_F(ReportingHub, SlotsAndOperationsFollowTheirRules) {
   EXPECT_EQ(reports.count("configureNetworkingReportingBlock is not set up yet!"), 1u);
   EXPECT_EQ(reports.count("configureNetworkingErrorReportingBlock is not set up yet!"), 1u);
 
-  Captured first, second, errors;
-  ZELNetworkingReporting::configureNetworkingReportingBlock(networkingInto(first));
+  std::vector<std::string> first, second, errors;
+  reportNetworkingInto(first);
   ZELNetworkingReporting::reportSessionTaskMetrics(metrics);
-  ASSERT_EQ(first.titles, std::vector<std::string>{"network_metrics"});
-  EXPECT_EQ(first.additional[0],
-            R"({"metrics":{"transport":"NSURLSession"},"dimensions":{"task_duration":5E0}})");
+  EXPECT_EQ(first,
+            std::vector<std::string>{R"(network_metrics {"metrics":{"transport":"NSURLSession"},)"
+                                     R"("dimensions":{"task_duration":5E0}})"});
 
   // A second installation is reported and replaces the first; after reset, none is reported.
-  ZELNetworkingReporting::configureNetworkingReportingBlock(networkingInto(second));
+  reportNetworkingInto(second);
   EXPECT_EQ(reports.count("Can configureNetworkingReportingBlock only once!"), 1u);
   ZELNetworkingReporting::report(std::nullopt, std::nullopt, std::nullopt, std::nullopt);
-  EXPECT_EQ(second.titles, std::vector<std::string>{"<absent>"});
+  EXPECT_EQ(second, std::vector<std::string>{"<absent> <absent>"});
   EXPECT_EQ(reports.count("Invalid parameter not satisfying: title"), 1u);
   ZELNetworkingReporting::reset();
-  ZELNetworkingReporting::configureNetworkingReportingBlock(networkingInto(second));
+  reportNetworkingInto(second);
   EXPECT_EQ(reports.count("Can configureNetworkingReportingBlock only once!"), 1u);
 
   // The error slot survives reset.
   ZELNetworkingReporting::configureErrorReportingBlock([&errors](const boost::json::object& error) {
-    errors.errors.push_back(boost::json::serialize(error));
+    errors.push_back(boost::json::serialize(error));
   });
   ZELNetworkingReporting::reset();
   ZELNetworkingReporting::reportNetworkError(std::make_shared<const ZELNetworkError>(
       Error("NSURLErrorDomain", -1001), URLRequest(), URLSessionTaskMetrics{}));
   EXPECT_EQ(
-      errors.errors,
+      errors,
       std::vector<std::string>{
           R"({"dimensions":{"remote_ip":"","host":"","path":""},"errors":{"domain":"NSURLErrorDomain","code":-1001,"status_code":0}})"});
 
   // Unknown metrics: reported by the record, nothing sent.
-  ZELNetworkingReporting::configureNetworkingReportingBlock(networkingInto(second));
+  reportNetworkingInto(second);
   ZELNetworkingReporting::reportSessionTaskMetrics(std::string("other"));
-  EXPECT_EQ(second.titles.size(), 1u);
+  EXPECT_EQ(second.size(), 1u);
 }
 
-TEST(ZELNetworkError, AddressesComeFromTheLastTransaction) {
-  const std::vector<std::pair<std::string, std::string>> paths = {
-      {"http://h.test/api/users/me", "/api/users/me/"},
-      {"http://h.test/i/abc.jpg", "/i/abc.jpg"},
-      {"http://h.test/", "//"},
-  };
-  for (const auto& [url, path] : paths) {
+TEST_F(Reporting, ErrorRecordAddressesComeFromTheLastTransaction) {
+  for (const auto& [url, path] :
+       {std::pair{"http://h.test/api/users/me", "/api/users/me/"},
+        std::pair{"http://h.test/i/abc.jpg", "/i/abc.jpg"}, std::pair{"http://h.test/", "//"}}) {
     EXPECT_EQ(ZELNetworkError::rawPathFromRequest(URLRequest(*URL::URLWithString(url))), path);
   }
   URLSessionTaskTransactionMetrics last;
@@ -93,10 +303,10 @@ TEST(ZELNetworkError, AddressesComeFromTheLastTransaction) {
   last.remoteAddress = "10.1.2.3";
   URLSessionTaskMetrics metrics;
   metrics.transactionMetrics = {last};
-  const ZELNetworkError record(std::nullopt, URLRequest(), metrics);
   // Not an HTTP response: no status, the host from the request.
   EXPECT_EQ(
-      boost::json::serialize(record.toJSONDictionary()),
+      boost::json::serialize(
+          ZELNetworkError(std::nullopt, URLRequest(), metrics).toJSONDictionary()),
       R"({"dimensions":{"remote_ip":"10.1.2.3","host":"request.test","path":"/x/"},"errors":{"domain":"","code":0,"status_code":0}})");
 }
 

@@ -1,8 +1,13 @@
+// The error model's refinements and the API envelope's parsing rules.
 #include <gtest/gtest.h>
+
+#include <limits>
 
 #include "support/AssertionCapture.h"
 #include "zel/foundation/Bundle.h"
+#include "zel/platform/Json.h"
 #include "zel/response/NSError+ZELNetworkingAdditions.h"
+#include "zel/response/ZELAPIResponse.h"
 
 namespace zel {
 namespace {
@@ -11,7 +16,12 @@ std::optional<std::string> userString(const Error& e, const char* key) {
   return e.userInfo() ? e.userInfo()->string(key) : std::nullopt;
 }
 
-TEST(ErrorModel, DesignatedConstructorStoresOnlyWhatIsGiven) {
+class Response : public ::testing::Test {
+ protected:
+  test::AssertionCapture capture;
+};
+
+TEST_F(Response, DesignatedConstructorStoresOnlyWhatIsGiven) {
   const Error inner("inner", 1);
   const auto full = zel_errorWithUnderlyingError(inner, std::string("D"), std::string("R"), 42,
                                                  boost::json::value{{"a", 1}});
@@ -26,14 +36,13 @@ TEST(ErrorModel, DesignatedConstructorStoresOnlyWhatIsGiven) {
   ASSERT_TRUE(empty.userInfo().has_value());  // never absent
   EXPECT_TRUE(empty.userInfo()->empty());
 
-  test::AssertionCapture capture;
   const auto absent = zel_errorWithDescription(std::nullopt, 5);
   EXPECT_EQ(capture.count("Invalid parameter not satisfying: description"), 1u);
   EXPECT_EQ(absent.code(), 5);
   EXPECT_FALSE(absent.userInfo()->contains(NSLocalizedDescriptionKey));
 }
 
-TEST(ErrorModel, ServiceErrorsPickTheirTextsByCode) {
+TEST_F(Response, ServiceErrorsPickTheirTextsByCode) {
   const auto hiccup =
       zelvoServiceErrorWithErrorCode(502, std::string("M"), std::string("T"), std::string("kept"));
   EXPECT_EQ(hiccup.localizedDescription(), "Connection Error");
@@ -65,7 +74,7 @@ TEST(ErrorModel, ServiceErrorsPickTheirTextsByCode) {
   EXPECT_EQ(zelvoServiceValidationError().localizedFailureReason(), "Validation error");
 }
 
-TEST(ErrorModel, HTTPErrorsAndStatusCodes) {
+TEST_F(Response, HTTPErrorsAndStatusCodes) {
   const auto notFound = zelvoHTTPErrorWithHTTPStatusCode(404);
   EXPECT_TRUE(isHTTPError(notFound));
   EXPECT_EQ(HTTPStatusCode(notFound), 404);
@@ -75,26 +84,26 @@ TEST(ErrorModel, HTTPErrorsAndStatusCodes) {
   EXPECT_EQ(HTTPStatusCode(other), 404);
 }
 
-TEST(ErrorModel, CronetCausedCodesBecomePlatformCodes) {
+TEST_F(Response, CronetCausedCodesBecomePlatformCodes) {
   auto urlError = [](std::optional<Error> underlying) {
     ErrorUserInfo info;
     if (underlying) info.set(NSUnderlyingErrorKey, *underlying);
     return Error(NSURLErrorDomain, -1005, std::move(info));
   };
-  EXPECT_EQ(zel_errorWithUpdatedCode(urlError(Error(ZELNetworkingCronetErrorDomain, -118))).code(),
-            -1001);
-  EXPECT_EQ(zel_errorWithUpdatedCode(urlError(Error(ZELNetworkingCronetErrorDomain, -106))).code(),
-            -1009);
+  const auto updated = [&](const char* domain, std::int64_t code) {
+    return zel_errorWithUpdatedCode(urlError(Error(domain, code))).code();
+  };
+  EXPECT_EQ(updated(ZELNetworkingCronetErrorDomain, -118), -1001);
+  EXPECT_EQ(updated(ZELNetworkingCronetErrorDomain, -106), -1009);
+  EXPECT_EQ(updated(ZELNetworkingCronetErrorDomain, -105), -1005);
+  EXPECT_EQ(updated("other", -118), -1005);
   const auto unchanged = urlError(Error(ZELNetworkingCronetErrorDomain, -105));
-  const auto copy = zel_errorWithUpdatedCode(unchanged);
-  EXPECT_EQ(copy.code(), -1005);
-  EXPECT_FALSE(copy.isSameInstance(unchanged));  // a new error even without a change
-  EXPECT_EQ(zel_errorWithUpdatedCode(urlError(Error("other", -118))).code(), -1005);
+  EXPECT_FALSE(zel_errorWithUpdatedCode(unchanged).isSameInstance(unchanged));  // a new error
   const Error foreign("other", 1);
   EXPECT_TRUE(zel_errorWithUpdatedCode(foreign).isSameInstance(foreign));
 }
 
-TEST(ErrorModel, StackedGenericErrorsNeverNest) {
+TEST_F(Response, StackedGenericErrorsNeverNest) {
   const auto bare = zel_stackedGenericErrorWithUnderlyingError(std::nullopt, std::string("R"), 9);
   EXPECT_TRUE(zel_isGenericError(bare));
   EXPECT_EQ(bare.localizedDescription(), "Oops! Something went wrong");
@@ -121,19 +130,16 @@ TEST(ErrorModel, StackedGenericErrorsNeverNest) {
   EXPECT_TRUE(restacked.underlyingError()->isSameInstance(inner));
 }
 
-TEST(ErrorModel, DetailedDescriptionAndReasonRemoval) {
-  EXPECT_EQ(detailedLocalizedDescription(
-                zel_errorWithDescription(std::string("A"), std::string("B"), 1, {})),
-            "A\nB");
-  EXPECT_EQ(detailedLocalizedDescription(
-                zel_errorWithDescription(std::string("A"), std::string("A"), 1, {})),
-            "A");
-  EXPECT_EQ(detailedLocalizedDescription(zel_errorWithDescription(std::string("A"), 1)), "A");
-  EXPECT_EQ(detailedLocalizedDescription(
-                zel_errorWithDescription(std::string("A"), std::string("B"), 502, {})),
-            "B");
-  EXPECT_FALSE(
-      detailedLocalizedDescription(zel_errorWithDescription(std::string("A"), 502)).has_value());
+TEST_F(Response, DetailedDescriptionAndReasonRemoval) {
+  const auto detailed = [](std::optional<std::string> reason, std::int64_t code) {
+    return detailedLocalizedDescription(
+        zel_errorWithDescription(std::string("A"), reason, code, {}));
+  };
+  EXPECT_EQ(detailed("B", 1), "A\nB");
+  EXPECT_EQ(detailed("A", 1), "A");
+  EXPECT_EQ(detailed(std::nullopt, 1), "A");
+  EXPECT_EQ(detailed("B", 502), "B");
+  EXPECT_EQ(detailed(std::nullopt, 502), std::nullopt);
 
   const auto withReason = zel_errorWithDescription(std::string("A"), std::string("B"), 1, {});
   const auto removed = zel_errorWithRemovedFailureReasonIfDistribution(withReason);
@@ -143,7 +149,7 @@ TEST(ErrorModel, DetailedDescriptionAndReasonRemoval) {
   EXPECT_TRUE(zel_errorWithRemovedFailureReasonIfDistribution(without).isSameInstance(without));
 }
 
-TEST(ErrorModel, AuthenticationContextForCodeTwo) {
+TEST_F(Response, AuthenticationContextForCodeTwo) {
   const URLRequest request(*URL::URLWithString("https://api.test/a/b/?x=1"));
   const auto auth = zel_errorLocalizedAndContextAddedForRequest(
       zel_errorWithDescription(std::string("server says"), 2), request);
@@ -156,7 +162,7 @@ TEST(ErrorModel, AuthenticationContextForCodeTwo) {
   EXPECT_EQ(copy, three);
 }
 
-TEST(ErrorModel, TextsComeFromTheApplicationsStringTables) {
+TEST_F(Response, TextsComeFromTheApplicationsStringTables) {
   Bundle::mainBundle().setStrings("ZELLocalizable", {{"generic_error", "Hoppla!"}});
   Bundle::mainBundle().setStrings("Localizable", {{"Connection Error", "Verbindungsfehler"}});
   EXPECT_EQ(zel_genericErrorLocalizedDescription(), "Hoppla!");
@@ -166,6 +172,96 @@ TEST(ErrorModel, TextsComeFromTheApplicationsStringTables) {
   Bundle::mainBundle().removeTable("ZELLocalizable");
   Bundle::mainBundle().removeTable("Localizable");
   EXPECT_EQ(zel_genericErrorLocalizedDescription(), "Oops! Something went wrong");
+}
+
+boost::json::value json(std::string_view text) {
+  return jsonObjectWithData(text, {.allowFragments = true}).value();
+}
+
+std::shared_ptr<ZELAPIResponse> parse(std::string_view text) {
+  const auto value = json(text);
+  return ZELAPIResponse::parseResponseObject(&value);
+}
+
+TEST_F(Response, NonObjectsGiveNoResponseAndNoReport) {
+  EXPECT_EQ(parse("[1]"), nullptr);
+  EXPECT_EQ(parse("\"s\""), nullptr);
+  EXPECT_EQ(ZELAPIResponse::parseResponseObject(nullptr), nullptr);
+  EXPECT_EQ(ZELAPIResponse::parseResponseObject(nullptr, 200), nullptr);
+  EXPECT_EQ(capture.count(), 0u);
+}
+
+TEST_F(Response, EmptyObjectReportsStatusAndCodeTwiceEach) {
+  const auto response = parse("{}");
+  ASSERT_NE(response, nullptr);
+  EXPECT_EQ(
+      capture.messages(),
+      (std::vector<std::string>{
+          "expected `responseDictionary[kKeyStatus]` to be a kind of `NSString` but isn't.  "
+          "Value is `(null)`",
+          "Expected '___ZELTryCastAssertIfWrongType(responseDictionary[kKeyStatus], NSString, "
+          "YES)' not to be nil.",
+          "expected `responseDictionary[kKeyCode]` to be a kind of `NSNumber` but isn't.  "
+          "Value is `(null)`",
+          "Expected '___ZELTryCastAssertIfWrongType(responseDictionary[kKeyCode], NSNumber, "
+          "YES)' not to be nil."}));
+  EXPECT_EQ(capture.reports()[0].method, "+[ZELAPIResponse parseResponseObject:]");
+  EXPECT_FALSE(response->success);
+  EXPECT_EQ(response->serviceCode, 500);
+  EXPECT_FALSE(response->message || response->messageDetail || response->bookmark);
+  EXPECT_FALSE(response->dataObject.has_value());
+  ASSERT_TRUE(response->envelopeData.has_value());
+  EXPECT_TRUE(response->envelopeData->empty());
+}
+
+TEST_F(Response, FullEnvelopeParsesWithoutReportsKeepingNullData) {
+  const auto envelope =
+      json(R"({"status":"success","code":0,"data":null,"bookmark":"b","extra":{"id":1}})");
+  const auto response = ZELAPIResponse::parseResponseObject(&envelope, 201);
+  EXPECT_EQ(capture.count(), 0u);
+  EXPECT_TRUE(response->success);
+  EXPECT_EQ(response->serviceCode, 0);
+  EXPECT_EQ(response->statusCode, 201);
+  EXPECT_TRUE(response->dataObject.value().is_null());
+  EXPECT_EQ(response->bookmark, "b");
+  EXPECT_EQ(boost::json::value(*response->envelopeData), json(R"({"extra":{"id":1}})"));
+  const auto rebuilt = response->responseObject();
+  ASSERT_NE(rebuilt.if_contains("data"), nullptr);
+  EXPECT_TRUE(rebuilt.at("data").is_null());
+}
+
+TEST_F(Response, TypesAreCheckedAsThePlatformReaderSeesThem) {
+  EXPECT_FALSE(parse(R"({"status":"Success","code":0})")->success);
+  const auto failure =
+      parse(R"({"status":"failure","code":7,"message":"m","message_detail":5,"data":{"id":1}})");
+  EXPECT_FALSE(failure->success);
+  EXPECT_EQ(failure->serviceCode, 7);
+  EXPECT_EQ(failure->message, "m");
+  EXPECT_FALSE(failure->messageDetail.has_value());
+  EXPECT_EQ(failure->dataObject.value(), json(R"({"id":1})"));
+
+  EXPECT_EQ(parse(R"({"status":"success","code":2.9})")->serviceCode, 2);
+  EXPECT_EQ(parse(R"({"status":"success","code":true})")->serviceCode, 1);
+  EXPECT_EQ(parse(R"({"status":"success","code":99999999999999999999})")->serviceCode,
+            std::numeric_limits<std::int64_t>::max());
+  EXPECT_EQ(capture.count(), 0u);
+  EXPECT_EQ(parse(R"({"status":"success","code":"12"})")->serviceCode, 500);
+  ASSERT_EQ(capture.count(), 2u);
+  EXPECT_EQ(capture.messages()[0],
+            "expected `responseDictionary[kKeyCode]` to be a kind of `NSNumber` but isn't.  Value "
+            "is `12`");
+}
+
+TEST_F(Response, BuiltResponsesAndTheirEnvelopes) {
+  EXPECT_EQ(boost::json::value(ZELAPIResponse::emptyResponse()->responseObject()),
+            json(R"({"status":"failure","code":0})"));
+  const auto withData = ZELAPIResponse::responseWithDataObject(json("[1,2]"));
+  EXPECT_EQ(boost::json::value(withData->responseObject()),
+            json(R"({"status":"failure","code":0,"data":[1,2]})"));
+  EXPECT_FALSE(withData->envelopeData.has_value());
+  EXPECT_EQ(
+      withData->description(),
+      "{\n    code = 0;\n    data = (\n        1,\n        2\n    );\n    status = failure;\n}");
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 // "exactly one report with this text". Enables asserts-logging while alive and restores
 // the previous endpoint and switch afterwards.
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,23 +27,62 @@ struct CapturedReport {
 
 class AssertionCapture {
  public:
-  AssertionCapture();
-  ~AssertionCapture();
+  AssertionCapture()
+      : sink_(std::make_shared<Sink>()),
+        previousEnabled_(ZELFoundationDevLogger::isFoundationAssertsLoggingEnabled()),
+        previous_(ZELFoundationDevLogger::sharedInstance().setRemote(sink_)) {
+    ZELFoundationDevLogger::setFoundationAssertsLoggingEnabled(true);
+  }
+  ~AssertionCapture() {
+    ZELFoundationDevLogger::sharedInstance().setRemote(previous_);
+    ZELFoundationDevLogger::setFoundationAssertsLoggingEnabled(previousEnabled_);
+  }
   AssertionCapture(const AssertionCapture&) = delete;
   AssertionCapture& operator=(const AssertionCapture&) = delete;
 
-  [[nodiscard]] std::vector<CapturedReport> reports() const;
-  [[nodiscard]] std::vector<std::string> messages() const;
-  [[nodiscard]] std::size_t count() const;
+  [[nodiscard]] std::vector<CapturedReport> reports() const {
+    std::lock_guard lock(sink_->mutex);
+    return sink_->reports;
+  }
+  [[nodiscard]] std::vector<std::string> messages() const {
+    std::vector<std::string> out;
+    for (const auto& report : reports()) out.push_back(report.message);
+    return out;
+  }
+  [[nodiscard]] std::size_t count() const { return reports().size(); }
   /// How many reports carry exactly this message.
-  [[nodiscard]] std::size_t count(const std::string& message) const;
-  void clear();
+  [[nodiscard]] std::size_t count(const std::string& message) const {
+    const auto all = messages();
+    return static_cast<std::size_t>(std::count(all.begin(), all.end(), message));
+  }
+  void clear() {
+    std::lock_guard lock(sink_->mutex);
+    sink_->reports.clear();
+  }
 
  private:
-  class Sink;
+  struct Sink final : ZELFoundationDevLoggerRemote {
+    void logErrorWithMessage(const std::string& message, bool skipLogOnProduction,
+                             int additionalFramesToTrim, const std::string& method,
+                             const std::function<std::string()>& fileID, std::uint32_t line,
+                             const std::string& filePath) override {
+      CapturedReport report{message,
+                            skipLogOnProduction,
+                            additionalFramesToTrim,
+                            method,
+                            fileID ? fileID() : std::string(),
+                            line,
+                            filePath};
+      std::lock_guard lock(mutex);
+      reports.push_back(std::move(report));
+    }
+    std::mutex mutex;
+    std::vector<CapturedReport> reports;
+  };
+
   std::shared_ptr<Sink> sink_;
-  std::shared_ptr<ZELFoundationDevLoggerRemote> previous_;
   bool previousEnabled_;
+  std::shared_ptr<ZELFoundationDevLoggerRemote> previous_;
 };
 
 }  // namespace zel::test

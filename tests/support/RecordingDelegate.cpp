@@ -4,17 +4,22 @@
 
 namespace zel::test {
 
+void RecordingDelegate::note(const std::shared_ptr<URLSessionTask>& task, const char* event,
+                             const std::function<void(TaskRecord&)>& fill) {
+  std::lock_guard lock(mutex_);
+  auto& r = records_[task->taskIdentifier()];
+  // Consecutive data pieces count as one event.
+  if (r.events.empty() || r.events.back() != event || r.events.back() != "data")
+    r.events.push_back(event);
+  fill(r);
+  changed_.notify_all();
+}
+
 void RecordingDelegate::willPerformHTTPRedirection(
     URLSession&, const std::shared_ptr<URLSessionTask>& task,
     const std::shared_ptr<const HTTPURLResponse>&, const URLRequest& newRequest,
     std::function<void(std::optional<URLRequest>)> completionHandler) {
-  {
-    std::lock_guard lock(mutex_);
-    auto& r = records_[task->taskIdentifier()];
-    r.events.push_back("redirect");
-    r.proposedRedirects.push_back(newRequest);
-  }
-  changed_.notify_all();
+  note(task, "redirect", [](TaskRecord&) {});
   completionHandler(redirectPolicy ? redirectPolicy(newRequest)
                                    : std::optional<URLRequest>(newRequest));
 }
@@ -22,48 +27,26 @@ void RecordingDelegate::willPerformHTTPRedirection(
 void RecordingDelegate::didSendBodyData(URLSession&, const std::shared_ptr<URLSessionTask>& task,
                                         std::int64_t sent, std::int64_t total,
                                         std::int64_t expected) {
-  std::lock_guard lock(mutex_);
-  auto& r = records_[task->taskIdentifier()];
-  r.events.push_back("upload");
-  r.uploads.emplace_back(sent, total, expected);
+  note(task, "upload", [&](TaskRecord& r) { r.uploads.emplace_back(sent, total, expected); });
 }
 
 void RecordingDelegate::didFinishCollectingMetrics(URLSession&,
                                                    const std::shared_ptr<URLSessionTask>& task,
                                                    const URLSessionTaskMetrics& metrics) {
-  {
-    std::lock_guard lock(mutex_);
-    auto& r = records_[task->taskIdentifier()];
-    r.events.push_back("metrics");
-    r.metrics = metrics;
-  }
-  changed_.notify_all();
+  note(task, "metrics", [&](TaskRecord& r) { r.metrics = metrics; });
 }
 
 void RecordingDelegate::didCompleteWithError(URLSession&,
                                              const std::shared_ptr<URLSessionTask>& task,
                                              const std::optional<Error>& error) {
-  {
-    std::lock_guard lock(mutex_);
-    auto& r = records_[task->taskIdentifier()];
-    r.events.push_back("complete");
-    r.error = error;
-    r.completed = true;
-  }
-  changed_.notify_all();
+  note(task, "complete", [&](TaskRecord& r) { r.error = error; });
 }
 
 void RecordingDelegate::didReceiveResponse(
     URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
     const std::shared_ptr<const URLResponse>& response,
     std::function<void(URLSessionResponseDisposition)> completionHandler) {
-  {
-    std::lock_guard lock(mutex_);
-    auto& r = records_[task->taskIdentifier()];
-    r.events.push_back("response");
-    r.response = response;
-  }
-  changed_.notify_all();
+  note(task, "response", [&](TaskRecord& r) { r.response = response; });
   if (dispositionHook) {
     dispositionHook(std::move(completionHandler));
   } else {
@@ -73,17 +56,12 @@ void RecordingDelegate::didReceiveResponse(
 
 void RecordingDelegate::didReceiveData(URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
                                        const Data& data) {
-  std::lock_guard lock(mutex_);
-  auto& r = records_[task->taskIdentifier()];
-  if (r.events.empty() || r.events.back() != "data") r.events.push_back("data");
-  r.body.append(data.stringView());
+  note(task, "data", [&](TaskRecord& r) { r.body.append(data.stringView()); });
 }
 
 void RecordingDelegate::didBecomeInvalidWithError(URLSession&, const std::optional<Error>&) {
-  {
-    std::lock_guard lock(mutex_);
-    invalid_ = true;
-  }
+  std::lock_guard lock(mutex_);
+  invalid_ = true;
   changed_.notify_all();
 }
 
@@ -91,10 +69,7 @@ bool RecordingDelegate::waitFor(std::uint64_t id, const std::string& event,
                                 std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] {
-    auto it = records_.find(id);
-    if (it == records_.end()) return false;
-    const auto& events = it->second.events;
-    return std::find(events.begin(), events.end(), event) != events.end();
+    return std::ranges::find(records_[id].events, event) != records_[id].events.end();
   });
 }
 
@@ -103,23 +78,36 @@ RecordingDelegate::TaskRecord RecordingDelegate::record(std::uint64_t id) {
   return records_[id];
 }
 
-bool RecordingDelegate::becameInvalid() {
-  std::lock_guard lock(mutex_);
-  return invalid_;
-}
-
 bool RecordingDelegate::waitForInvalid(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, timeout, [&] { return invalid_; });
 }
 
+std::vector<RecordingDelegate::Fetched> RecordingDelegate::fetchAll(
+    URLSession& session, const std::vector<URLRequest>& requests) {
+  std::vector<OutcomeWaiter> waiters(requests.size());
+  std::vector<Fetched> fetched(requests.size());
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    fetched[i].task = session.dataTaskWithRequest(requests[i], waiters[i].handler());
+  }
+  for (auto& f : fetched) f.task->resume();
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    fetched[i].outcome = waiters[i].wait();
+    waitFor(fetched[i].task->taskIdentifier(), "metrics");
+    fetched[i].record = record(fetched[i].task->taskIdentifier());
+  }
+  return fetched;
+}
+
+const URLSessionTaskTransactionMetrics& RecordingDelegate::Fetched::transaction() const {
+  return record.metrics.value().transactionMetrics.at(0);
+}
+
 URLSessionTask::CompletionHandler OutcomeWaiter::handler() {
   return [state = state_](std::optional<Data> data, std::shared_ptr<const URLResponse> response,
                           std::optional<Error> error) {
-    {
-      std::lock_guard lock(state->mutex);
-      state->outcome = Outcome{std::move(data), std::move(response), std::move(error)};
-    }
+    std::lock_guard lock(state->mutex);
+    state->outcome = Outcome{std::move(data), std::move(response), std::move(error)};
     state->done.notify_all();
   };
 }
@@ -138,6 +126,12 @@ std::optional<Outcome> run(URLSession& session, URLRequest request) {
   OutcomeWaiter waiter;
   session.dataTaskWithRequest(std::move(request), waiter.handler())->resume();
   return waiter.wait();
+}
+
+std::string describe(const std::optional<Outcome>& outcome) {
+  if (!outcome) return "no outcome";
+  if (!outcome->error) return "success";
+  return std::to_string(outcome->error->code()) + " " + outcome->error->localizedDescription();
 }
 
 }  // namespace zel::test

@@ -14,6 +14,27 @@
 
 namespace zel::test {
 
+/// Collects a completion handler's outcome.
+struct Outcome {
+  std::optional<Data> data;
+  std::shared_ptr<const URLResponse> response;
+  std::optional<Error> error;
+};
+
+class OutcomeWaiter {
+ public:
+  URLSessionTask::CompletionHandler handler();
+  std::optional<Outcome> wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<Outcome> outcome;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
 class RecordingDelegate : public URLSessionDelegate {
  public:
   struct TaskRecord {
@@ -23,9 +44,16 @@ class RecordingDelegate : public URLSessionDelegate {
     std::string body;
     std::optional<URLSessionTaskMetrics> metrics;
     std::optional<Error> error;
-    bool completed = false;
     std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> uploads;
-    std::vector<URLRequest> proposedRedirects;
+  };
+
+  /// A completion-handler task, its outcome and what the delegate recorded of it.
+  struct Fetched {
+    std::shared_ptr<URLSessionDataTask> task;
+    std::optional<Outcome> outcome;
+    TaskRecord record;
+
+    [[nodiscard]] const URLSessionTaskTransactionMetrics& transaction() const;
   };
 
   /// What to answer to a redirect: the proposed request (default), another one, or absent.
@@ -55,41 +83,30 @@ class RecordingDelegate : public URLSessionDelegate {
   bool waitFor(std::uint64_t taskIdentifier, const std::string& event,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
   [[nodiscard]] TaskRecord record(std::uint64_t taskIdentifier);
-  [[nodiscard]] bool becameInvalid();
   bool waitForInvalid(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+  /// Resumes a completion-handler task for each request at once, then waits for each outcome
+  /// and its metrics.
+  std::vector<Fetched> fetchAll(URLSession& session, const std::vector<URLRequest>& requests);
+  Fetched fetch(URLSession& session, URLRequest request) {
+    return std::move(fetchAll(session, {std::move(request)}).front());
+  }
+
  private:
+  void note(const std::shared_ptr<URLSessionTask>& task, const char* event,
+            const std::function<void(TaskRecord&)>& fill);
+
   std::mutex mutex_;
   std::condition_variable changed_;
   std::map<std::uint64_t, TaskRecord> records_;
   bool invalid_ = false;
 };
 
-/// Collects a completion handler's outcome.
-struct Outcome {
-  std::optional<Data> data;
-  std::shared_ptr<const URLResponse> response;
-  std::optional<Error> error;
-};
-
-struct OutcomeState {
-  std::mutex mutex;
-  std::condition_variable done;
-  std::optional<Outcome> outcome;
-};
-
-class OutcomeWaiter {
- public:
-  URLSessionTask::CompletionHandler handler();
-  std::optional<Outcome> wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-
- private:
-  std::shared_ptr<OutcomeState> state_ = std::make_shared<OutcomeState>();
-};
-
 /// A GET request for the URL text (which must parse).
 [[nodiscard]] URLRequest requestFor(const std::string& url);
 /// Runs the request as a completion-handler task and waits for its outcome.
 [[nodiscard]] std::optional<Outcome> run(URLSession& session, URLRequest request);
+/// "success", "no outcome", or the error's code and description.
+[[nodiscard]] std::string describe(const std::optional<Outcome>& outcome);
 
 }  // namespace zel::test

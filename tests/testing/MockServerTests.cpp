@@ -164,49 +164,41 @@ TEST(MockServer, EchoDescribesTheRequestAsJSON) {
   EXPECT_TRUE(client.closed());
 }
 
-TEST(MockServer, ChunkedAndTruncatedBodiesAreExactOnTheWire) {
+// Each script as bytes on the wire, and whether the server closed afterwards.
+TEST(MockServer, ScriptsAreExactOnTheWire) {
+  struct Case {
+    const char* path;
+    MockResponse script;
+    std::string wire;
+  };
+  const std::vector<Case> cases = {
+      {"/chunked",
+       {.headers = {{"X-A", "1"}},
+        .bodyPieces = {"Hello, ", "", "world!"},
+        .delayBetweenPieces = 5ms,
+        .chunked = true,
+        .closeConnection = true},
+       "HTTP/1.1 200 OK\r\nX-A: 1\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
+       "7\r\nHello, \r\n6\r\nworld!\r\n0\r\n\r\n"},
+      {"/short",
+       {.body = "0123456789", .truncateAfter = 4},
+       "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123"},
+      {"/short-chunked",
+       {.bodyPieces = {"abc", "defg"}, .chunked = true, .truncateAfter = 5},
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n4\r\nde"},
+      {"/raw", {.rawBytes = "HTTP/9 what\r\n\r\n", .closeConnection = true}, "HTTP/9 what\r\n\r\n"},
+      {"/reset", {.closeWithoutResponse = true}, ""},
+  };
   MockServer server;
-  server.route("/chunked", MockResponse{.headers = {{"X-A", "1"}},
-                                        .bodyPieces = {"Hello, ", "", "world!"},
-                                        .delayBetweenPieces = 5ms,
-                                        .chunked = true,
-                                        .closeConnection = true});
-  server.route("/short", MockResponse{.body = "0123456789", .truncateAfter = 4});
-  server.route("/short-chunked",
-               MockResponse{.bodyPieces = {"abc", "defg"}, .chunked = true, .truncateAfter = 5});
-  RawClient chunked(server.port());
-  chunked.send(get("/chunked"));
-  EXPECT_EQ(chunked.readToEnd(),
-            "HTTP/1.1 200 OK\r\nX-A: 1\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"
-            "7\r\nHello, \r\n6\r\nworld!\r\n0\r\n\r\n");
-  EXPECT_TRUE(chunked.closed());
-
-  RawClient truncated(server.port());
-  truncated.send(get("/short"));
-  EXPECT_EQ(truncated.readToEnd(), "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123");
-  EXPECT_TRUE(truncated.closed());
-
-  RawClient truncatedChunks(server.port());
-  truncatedChunks.send(get("/short-chunked"));
-  EXPECT_EQ(truncatedChunks.readToEnd(),
-            "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n4\r\nde");
-  EXPECT_TRUE(truncatedChunks.closed());
-}
-
-TEST(MockServer, RawBytesAndResetsAreScriptedVerbatim) {
-  MockServer server;
-  server.route("/raw", MockResponse{.rawBytes = "HTTP/9 what\r\n\r\n", .closeConnection = true});
-  server.route("/reset", MockResponse{.closeWithoutResponse = true});
-  RawClient raw(server.port());
-  raw.send(get("/raw"));
-  EXPECT_EQ(raw.readToEnd(), "HTTP/9 what\r\n\r\n");
-  EXPECT_TRUE(raw.closed());
-
-  RawClient reset(server.port());
-  reset.send(get("/reset"));
-  EXPECT_EQ(reset.readToEnd(), "");
-  EXPECT_TRUE(reset.closed());
-  EXPECT_EQ(server.requests().size(), 2u);
+  for (const auto& c : cases) server.route(c.path, c.script);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    RawClient client(server.port());
+    client.send(get(c.path));
+    EXPECT_EQ(client.readToEnd(), c.wire);
+    EXPECT_TRUE(client.closed());
+  }
+  EXPECT_EQ(server.requests().size(), cases.size());
 }
 
 TEST(MockServer, StopReturnsQuicklyWithIdleAndPendingConnections) {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <condition_variable>
+#include <functional>
 #include <mutex>
-#include <set>
 #include <thread>
 
 #include "support/AssertionCapture.h"
@@ -16,42 +16,12 @@ namespace zel {
 namespace {
 
 using namespace std::chrono_literals;
+using test::requestFor;
 
 constexpr auto kWait = 10s;
 const std::string kStreamingRequired = "Invalid parameter not satisfying: self.streamingEnabled";
 const std::string kRedirectPrefix =
     "The API served an HTTP redirect response. This is a bad performance pattern. ";
-
-// Signals each task's end after the delegate under test handled it, so a test can wait for the
-// end of a task whose end completes no future.
-class ObservedDelegate : public ZELNetworkingSessionDelegate {
- public:
-  struct Ends {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::set<std::uint64_t> ids;
-  };
-
-  using ZELNetworkingSessionDelegate::ZELNetworkingSessionDelegate;
-
-  void didCompleteWithError(URLSession& session, const std::shared_ptr<URLSessionTask>& task,
-                            const std::optional<Error>& error) override {
-    ZELNetworkingSessionDelegate::didCompleteWithError(session, task, error);
-    {
-      std::lock_guard lock(ends->mutex);
-      ends->ids.insert(task->taskIdentifier());
-    }
-    ends->changed.notify_all();
-  }
-
-  bool waitForEnd(const std::shared_ptr<URLSessionTask>& task) const {
-    std::unique_lock lock(ends->mutex);
-    return ends->changed.wait_for(lock, kWait,
-                                  [&] { return ends->ids.contains(task->taskIdentifier()); });
-  }
-
-  const std::shared_ptr<Ends> ends = std::make_shared<Ends>();
-};
 
 // Calls of the blocks, shared with the blocks so they may outlive a failed wait.
 struct Calls {
@@ -62,29 +32,28 @@ struct Calls {
 
 class ZELNetworkingSessionDelegateTest : public ::testing::Test {
  protected:
-  void makeSession(bool streaming) {
-    delegate = std::make_shared<ObservedDelegate>(streaming);
-    session = URLSession::sessionWithConfiguration(
-        URLSessionConfiguration::defaultSessionConfiguration(), delegate);
-  }
-
-  static URLRequest requestFor(const std::string& url) {
-    return URLRequest(*URL::URLWithString(url));
-  }
-
-  // Registers a client task with blocks that record into calls, then starts it.
-  std::shared_ptr<ZELNetworkingClientTask> start(const URLRequest& request,
-                                                 bool withBlocks = true) {
-    auto sessionTask = session->dataTaskWithRequest(request);
-    auto clientTask = ZELNetworkingClientTask::initWithURLSessionTask(sessionTask);
+  // Registers a client task for the session task, with blocks that record into calls.
+  std::shared_ptr<ZELNetworkingClientTask> registerTask(std::shared_ptr<URLSessionTask> task,
+                                                        bool withBlocks = true) {
+    auto clientTask = ZELNetworkingClientTask::initWithURLSessionTask(task);
     if (withBlocks) {
       clientTask->setHeaderBlock([calls = calls](const ZELAPIResponseLinkHeader& links) {
         std::lock_guard lock(calls->mutex);
         calls->nextURIs.push_back(links.nextURI());
       });
-      recordUploads(*clientTask);
+      clientTask->setUploadProgressBlock(
+          [calls = calls](std::uint64_t sent, std::int64_t total, std::int64_t expected) {
+            std::lock_guard lock(calls->mutex);
+            calls->uploads.emplace_back(sent, total, expected);
+          });
     }
-    delegate->setClientTask(clientTask, sessionTask);
+    delegate->setClientTask(clientTask, task);
+    return clientTask;
+  }
+
+  std::shared_ptr<ZELNetworkingClientTask> start(const URLRequest& request,
+                                                 bool withBlocks = true) {
+    auto clientTask = registerTask(session->dataTaskWithRequest(request), withBlocks);
     clientTask->start();
     return clientTask;
   }
@@ -95,221 +64,247 @@ class ZELNetworkingSessionDelegateTest : public ::testing::Test {
     return outcome.ok() ? outcome.value() : ZELNSURLSessionDataTaskResult{};
   }
 
-  std::size_t nextURICalls() {
-    std::lock_guard lock(calls->mutex);
-    return calls->nextURIs.size();
+  static bool eventually(const std::function<bool()>& condition) {
+    for (int i = 0; i < 1000 && !condition(); ++i) std::this_thread::sleep_for(10ms);
+    return condition();
   }
 
-  // The task's upload progress events go to calls->uploads.
-  void recordUploads(ZELNetworkingClientTask& clientTask) {
-    clientTask.setUploadProgressBlock(
-        [calls = calls](std::uint64_t sent, std::int64_t total, std::int64_t expected) {
-          std::lock_guard lock(calls->mutex);
-          calls->uploads.emplace_back(sent, total, expected);
-        });
+  static URLRequest post(const std::string& url, const std::string& body) {
+    URLRequest request = requestFor(url);
+    request.setHTTPMethod("POST");
+    request.setValue(std::string("7"), "X-Trace");
+    request.setValue(std::string("Bearer token"), "Authorization");
+    request.setValue(std::string("application/x-www-form-urlencoded"), "Content-Type");
+    request.setHTTPBody(Data::copy(body));
+    return request;
   }
 
   MockServer server;
   test::AssertionCapture reports;
   std::shared_ptr<Calls> calls = std::make_shared<Calls>();
-  std::shared_ptr<ObservedDelegate> delegate;
-  std::shared_ptr<URLSession> session;
+  std::shared_ptr<ZELNetworkingSessionDelegate> delegate =
+      ZELNetworkingSessionDelegate::initWithStreamingEnabled(true);
+  std::shared_ptr<URLSession> session = URLSession::sessionWithConfiguration(
+      URLSessionConfiguration::defaultSessionConfiguration(), delegate);
+  // A session task that never starts, and its unregistered client task.
+  std::shared_ptr<URLSessionDataTask> idleTask =
+      session->dataTaskWithRequest(requestFor("http://127.0.0.1:9/items/"));
+  std::shared_ptr<ZELNetworkingClientTask> clientTask =
+      ZELNetworkingClientTask::initWithURLSessionTask(idleTask);
 };
 
-// ---- the map -----------------------------------------------------------------------------------
+TEST_F(ZELNetworkingSessionDelegateTest,
+       ClientTaskCollectsChunksAndTheFirstResultAndFirstMetricsStand) {
+  EXPECT_EQ(clientTask->task(), idleTask);
+  EXPECT_EQ(clientTask->propertyLock().name(), "com.zelvo.ZELAPIClientTask.propertyLock");
 
-TEST_F(ZELNetworkingSessionDelegateTest, MapRegistersReplacesAndRemovesEntries) {
-  makeSession(true);
-  const std::shared_ptr<URLSessionTask> a =
-      session->dataTaskWithRequest(requestFor(server.url("/a")));
-  const std::shared_ptr<URLSessionTask> b =
-      session->dataTaskWithRequest(requestFor(server.url("/b")));
-  const auto first = ZELNetworkingClientTask::initWithURLSessionTask(a);
-  const auto second = ZELNetworkingClientTask::initWithURLSessionTask(a);
+  // An absent chunk is reported and creates no body.
+  clientTask->receivePartialData(std::nullopt);
+  EXPECT_EQ(reports.messages(), std::vector<std::string>{"Invalid parameter not satisfying: data"});
+  EXPECT_FALSE(clientTask->responseBodyData().has_value());
 
-  delegate->setClientTask(first, a);
-  EXPECT_EQ(delegate->clientTaskForSessionTask(a), first);
-  EXPECT_EQ(delegate->clientTaskForSessionTask(b), nullptr);
-  delegate->setClientTask(second, a);
-  EXPECT_EQ(delegate->clientTaskForSessionTask(a), second);
+  clientTask->receivePartialData(Data::copy("ab"));
+  clientTask->receivePartialData(Data::copy("cd"));
+  EXPECT_EQ(clientTask->responseBodyData()->stringView(), "abcd");
+  const auto response = std::make_shared<const HTTPURLResponse>(
+      *URL::URLWithString("http://127.0.0.1/a/"), 201, "HTTP/1.1", HTTPHeaders{});
+  clientTask->receiveFullResponse(response, std::nullopt);
+  // Late bytes and a second ending change nothing.
+  clientTask->receivePartialData(Data::copy("-late"));
+  clientTask->receiveFullResponse(nullptr, Error(NSURLErrorDomain, NSURLErrorTimedOut));
+  const auto record = resultOf(*clientTask);
+  EXPECT_EQ(record.data->stringView(), "abcd");
+  EXPECT_EQ(record.response, response);
+  EXPECT_FALSE(record.error.has_value());
+  EXPECT_EQ(clientTask->responseBodyData()->stringView(), "abcd");
 
-  delegate->setClientTask(first, nullptr);
-  EXPECT_EQ(reports.messages(),
-            std::vector<std::string>{"Invalid parameter not satisfying: sessionTask"});
-  EXPECT_EQ(delegate->clientTaskForSessionTask(a), second);
-
-  delegate->setClientTask(nullptr, a);
-  EXPECT_EQ(delegate->clientTaskForSessionTask(a), nullptr);
-  delegate->setClientTask(nullptr, b);  // removing nothing is fine
+  clientTask->resolveFutureWithMetrics(URLSessionTaskMetrics{{}, {}, 3});
+  clientTask->resolveFutureWithMetrics(URLSessionTaskMetrics{});
+  const auto resolved = clientTask->metricsFuture().wait(kWait);
+  ASSERT_TRUE(resolved.ok());
+  EXPECT_EQ(resolved.value().redirectCount, 3u);
   EXPECT_EQ(reports.count(), 1u);
 }
 
-TEST_F(ZELNetworkingSessionDelegateTest, MapIsSafeToUseFromManyThreads) {
-  makeSession(true);
-  constexpr int kThreads = 4;
-  constexpr int kTasks = 100;
-  auto mismatches = std::make_shared<std::atomic<int>>(0);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    std::vector<std::shared_ptr<URLSessionTask>> tasks;
-    for (int i = 0; i < kTasks; ++i)
-      tasks.push_back(session->dataTaskWithRequest(requestFor(server.url("/m"))));
-    threads.emplace_back([delegate = delegate, tasks = std::move(tasks), mismatches] {
-      for (const auto& task : tasks) {
-        auto clientTask = ZELNetworkingClientTask::initWithURLSessionTask(task);
-        delegate->setClientTask(clientTask, task);
-        if (delegate->clientTaskForSessionTask(task) != clientTask) ++*mismatches;
-      }
-      for (const auto& task : tasks) {
-        delegate->setClientTask(nullptr, task);
-        if (delegate->clientTaskForSessionTask(task) != nullptr) ++*mismatches;
-      }
-    });
+TEST_F(ZELNetworkingSessionDelegateTest,
+       ClientTaskBodyReadWhileItIsCollectedAndDeliveredIsNeverTorn) {
+  // Readers on other threads see a prefix of the body, never a half-appended chunk.
+  constexpr int kChunks = 2000;
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  auto torn = std::make_shared<std::atomic<int>>(0);
+  std::thread reader([clientTask = clientTask, done, torn] {
+    while (!done->load()) {
+      const auto body = clientTask->responseBodyData();
+      if (body && body->size() % 4 != 0) ++*torn;
+      (void)clientTask->uploadProgressBlock();
+    }
+  });
+  for (int i = 0; i < kChunks; ++i) {
+    clientTask->receivePartialData(Data::copy("wxyz"));
+    if (i == kChunks / 2) clientTask->setUploadProgressBlock([](auto, auto, auto) {});
   }
-  for (auto& thread : threads) thread.join();
-  EXPECT_EQ(mismatches->load(), 0);
+  clientTask->receiveFullResponse(nullptr, std::nullopt);
+  done->store(true);
+  reader.join();
+  EXPECT_EQ(torn->load(), 0);
+  EXPECT_EQ(resultOf(*clientTask).data->size(), 4u * kChunks);
 }
 
-// ---- streaming mode
-// ------------------------------------------------------------------------------
+TEST_F(ZELNetworkingSessionDelegateTest, ClientTaskWithoutSessionTaskStillCompletesItsFuture) {
+  const auto orphan = ZELNetworkingClientTask::initWithURLSessionTask(nullptr);
+  ASSERT_NE(orphan, nullptr);
+  EXPECT_EQ(reports.messages(), std::vector<std::string>{"Invalid parameter not satisfying: task"});
+  orphan->start();
+  orphan->cancel();
+  EXPECT_FALSE(orphan->request().url().has_value());
+  EXPECT_EQ(orphan->response(), nullptr);
 
-TEST_F(ZELNetworkingSessionDelegateTest, StreamingCollectsPiecesCallsHeaderBlockAndCompletes) {
+  // A replaced future is what readers see; the ending completes the original one, without a
+  // body and with the error inside the record.
+  const auto original = orphan->resultFuture();
+  const auto replacement =
+      ZELFuture<ZELNSURLSessionDataTaskResult>::withValue(ZELNSURLSessionDataTaskResult{});
+  orphan->setResultFuture(replacement);
+  EXPECT_TRUE(orphan->resultFuture().isSameFuture(replacement));
+  orphan->receiveFullResponse(nullptr, Error(NSURLErrorDomain, NSURLErrorCancelled));
+  ASSERT_TRUE(original.wait(kWait).ok());
+  const auto record = original.peek()->value();
+  EXPECT_FALSE(record.data.has_value());
+  EXPECT_EQ(record.response, nullptr);
+  EXPECT_EQ(record.error.value().domain(), NSURLErrorDomain);
+  EXPECT_EQ(record.error.value().code(), NSURLErrorCancelled);
+  const auto metrics = ZELFuture<URLSessionTaskMetrics>::withValue(URLSessionTaskMetrics{});
+  orphan->setMetricsFuture(metrics);
+  EXPECT_TRUE(orphan->metricsFuture().isSameFuture(metrics));
+}
+
+TEST_F(ZELNetworkingSessionDelegateTest, MapRegistersReplacesAndRemovesEntries) {
+  const std::shared_ptr<URLSessionTask> other =
+      session->dataTaskWithRequest(requestFor("http://b/"));
+  const auto second = ZELNetworkingClientTask::initWithURLSessionTask(idleTask);
+  delegate->setClientTask(clientTask, idleTask);
+  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), clientTask);
+  EXPECT_EQ(delegate->clientTaskForSessionTask(other), nullptr);
+  delegate->setClientTask(second, idleTask);
+  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), second);
+
+  delegate->setClientTask(clientTask, nullptr);
+  EXPECT_EQ(reports.messages(),
+            std::vector<std::string>{"Invalid parameter not satisfying: sessionTask"});
+  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), second);
+
+  delegate->setClientTask(nullptr, idleTask);
+  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), nullptr);
+  delegate->setClientTask(nullptr, other);  // removing nothing is fine
+  EXPECT_EQ(reports.count(), 1u);
+}
+
+// Bodies in pieces, empty bodies, Link heads with and without a header block, upload progress
+// that reaches only the registered task's block, and cancellation.
+TEST_F(ZELNetworkingSessionDelegateTest, StreamingCompletesEachRegisteredTaskWithItsBody) {
   server.route("/items/", MockResponse{.headers = {{"Link", "</items/?page=2>; rel=\"next\""},
-                                                       {"Content-Type", "application/json"}},
-                                           .bodyPieces = {"[1,", "2,", "3]"},
-                                           .delayBetweenPieces = 20ms,
-                                           .chunked = true});
-  makeSession(true);
-  const auto clientTask = start(requestFor(server.url("/items/")));
-
-  const auto result = resultOf(*clientTask);
-  ASSERT_FALSE(result.error.has_value()) << result.error->description();
-  ASSERT_TRUE(result.data.has_value());
-  EXPECT_EQ(result.data->stringView(), "[1,2,3]");
-  const auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(result.response);
-  ASSERT_NE(http, nullptr);
-  EXPECT_EQ(http->statusCode(), 200);
-  EXPECT_EQ(clientTask->response(), http);
-  {
-    std::lock_guard lock(calls->mutex);
-    EXPECT_EQ(calls->nextURIs, std::vector<std::optional<std::string>>{"/items/?page=2"});
-  }
-  const auto metrics = clientTask->metricsFuture().wait(kWait);
-  ASSERT_TRUE(metrics.ok());
-  EXPECT_EQ(metrics.value().transactionMetrics.size(), 1u);
-  EXPECT_EQ(reports.count(), 0u);
-}
-
-TEST_F(ZELNetworkingSessionDelegateTest, ResponseWithoutLinkOrWithoutHeaderBlockIsAllowed) {
+                                                   {"Content-Type", "application/json"}},
+                                       .bodyPieces = {"[1,", "2,", "3]"},
+                                       .delayBetweenPieces = 20ms,
+                                       .chunked = true});
   server.route("/plain/", MockResponse{.body = "ok"});
   server.route("/linked/",
                MockResponse{.headers = {{"Link", "<next>; rel=\"next\""}}, .body = "ok"});
-  makeSession(true);
-  const auto withoutLink = start(requestFor(server.url("/plain/")));
-  const auto withoutBlock = start(requestFor(server.url("/linked/")), /*withBlocks=*/false);
-  EXPECT_EQ(resultOf(*withoutLink).data->stringView(), "ok");
-  EXPECT_EQ(resultOf(*withoutBlock).data->stringView(), "ok");
-  EXPECT_EQ(nextURICalls(), 0u);
-  EXPECT_EQ(reports.count(), 0u);
-}
-
-TEST_F(ZELNetworkingSessionDelegateTest, EmptyBodyGivesAbsentDataAndTheHeaderBlockStillRuns) {
   server.route("/empty/", MockResponse{.status = 204, .headers = {{"Link", "<n>; rel=next"}}});
-  makeSession(true);
-  const auto clientTask = start(requestFor(server.url("/empty/")));
-  const auto result = resultOf(*clientTask);
-  EXPECT_FALSE(result.data.has_value());
-  EXPECT_FALSE(result.error.has_value());
-  EXPECT_EQ(nextURICalls(), 1u);
-}
-
-TEST_F(ZELNetworkingSessionDelegateTest, CancelEndsTheResultWithTheCancellationError) {
-  server.route("/slow/", MockResponse{.body = "late", .delayBeforeHead = 30s});
-  makeSession(true);
-  const auto clientTask = start(requestFor(server.url("/slow/")));
-  ASSERT_TRUE(server.waitForRequests(1, kWait));
-  clientTask->cancel();
-  const auto result = resultOf(*clientTask);
-  ASSERT_TRUE(result.error.has_value());
-  EXPECT_EQ(result.error->domain(), NSURLErrorDomain);
-  EXPECT_EQ(result.error->code(), NSURLErrorCancelled);
-  EXPECT_FALSE(result.data.has_value());
-  EXPECT_TRUE(clientTask->metricsFuture().wait(kWait).ok());
-}
-
-TEST_F(ZELNetworkingSessionDelegateTest, UploadProgressReachesOnlyTheRegisteredTasksBlock) {
   server.route("/up/", MockResponse{.body = "done"});
-  makeSession(true);
-  URLRequest registered = requestFor(server.url("/up/"));
-  registered.setHTTPMethod("POST");
-  registered.setHTTPBody(Data::copy(std::string(3000, 'r')));
-  URLRequest unregistered = registered;
-  unregistered.setHTTPBody(Data::copy(std::string(5000, 'u')));
-
-  auto loose = session->dataTaskWithRequest(unregistered);
+  server.route("/slow/", MockResponse{.body = "late", .delayBeforeHead = 30s});
+  auto loose = session->dataTaskWithRequest(post(server.url("/up/"), std::string(5000, 'u')));
   loose->resume();
-  const auto clientTask = start(registered);
-  EXPECT_EQ(resultOf(*clientTask).data->stringView(), "done");
-  ASSERT_TRUE(delegate->waitForEnd(loose));
+  const auto items = start(requestFor(server.url("/items/")));
+  const auto plain = start(requestFor(server.url("/plain/")));
+  const auto withoutBlocks = start(requestFor(server.url("/linked/")), /*withBlocks=*/false);
+  const auto empty = start(requestFor(server.url("/empty/")));
+  const auto upload = start(post(server.url("/up/"), std::string(3000, 'r')));
+
+  const auto result = resultOf(*items);
+  ASSERT_FALSE(result.error.has_value()) << result.error->description();
+  EXPECT_EQ(result.data->stringView(), "[1,2,3]");
+  ASSERT_EQ(items->response(), result.response);
+  EXPECT_EQ(items->response()->statusCode(), 200);
+  const auto metrics = items->metricsFuture().wait(kWait);
+  ASSERT_TRUE(metrics.ok());
+  EXPECT_EQ(metrics.value().transactionMetrics.size(), 1u);
+  EXPECT_EQ(resultOf(*plain).data->stringView(), "ok");
+  EXPECT_EQ(resultOf(*withoutBlocks).data->stringView(), "ok");
+  const auto emptyResult = resultOf(*empty);
+  EXPECT_FALSE(emptyResult.data.has_value());
+  EXPECT_FALSE(emptyResult.error.has_value());
+  EXPECT_EQ(resultOf(*upload).data->stringView(), "done");
+  ASSERT_TRUE(eventually([&] { return loose->state() == URLSessionTaskState::Completed; }));
   EXPECT_EQ(loose->countOfBytesSent(), 5000);
 
+  // Cancelled while running, the result carries the cancellation error, and the metrics the
+  // transaction it had begun.
+  const auto cancelled = start(requestFor(server.url("/slow/")));
+  ASSERT_TRUE(server.waitForRequests(7, kWait));
+  cancelled->cancel();
+  const auto cancelledResult = resultOf(*cancelled);
+  EXPECT_EQ(cancelledResult.error.value().domain(), NSURLErrorDomain);
+  EXPECT_EQ(cancelledResult.error.value().code(), NSURLErrorCancelled);
+  EXPECT_FALSE(cancelledResult.data.has_value());
+  const auto cancelledMetrics = cancelled->metricsFuture().wait(kWait);
+  ASSERT_TRUE(cancelledMetrics.ok());
+  EXPECT_EQ(cancelledMetrics.value().transactionMetrics.size(), 1u);
+  EXPECT_EQ(reports.count(), 0u);
+
   std::lock_guard lock(calls->mutex);
+  // From /items/ and /empty/: not for a head without Link, nor for a task without the block.
+  EXPECT_EQ(calls->nextURIs.size(), 2u);
+  EXPECT_EQ(
+      std::count(calls->nextURIs.begin(), calls->nextURIs.end(), std::string("/items/?page=2")), 1);
   ASSERT_FALSE(calls->uploads.empty());
   std::uint64_t sum = 0;
+  std::int64_t lastTotal = 0;
   for (const auto& [sent, total, expected] : calls->uploads) {
     sum += sent;
     EXPECT_EQ(expected, 3000);
-    EXPECT_LE(total, 3000);
+    EXPECT_GT(total, lastTotal) << "progress is reported only when it grows";
+    lastTotal = total;
   }
   EXPECT_EQ(sum, 3000u);
-  EXPECT_EQ(std::get<1>(calls->uploads.back()), 3000);
+  EXPECT_EQ(lastTotal, 3000);
 }
 
-// ---- completion-handler mode
-// ---------------------------------------------------------------------
-
-TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingOnlyProgressAndMetricsReachTheClientTask) {
+// Without streaming only progress and metrics reach the client task; streamed events are
+// reported, and a head is still allowed.
+TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingOnlyProgressAndMetricsReachTheTask) {
   server.route("/form/", MockResponse{.headers = {{"Link", "<n>; rel=next"}}, .body = "body"});
-  makeSession(false);
-  URLRequest request = requestFor(server.url("/form/"));
-  request.setHTTPMethod("POST");
-  request.setHTTPBody(Data::copy("a=1&b=2"));
-  test::OutcomeWaiter waiter;
-  auto sessionTask = session->dataTaskWithRequest(request, waiter.handler());
-  auto clientTask = ZELNetworkingClientTask::initWithURLSessionTask(sessionTask);
-  recordUploads(*clientTask);
-  delegate->setClientTask(clientTask, sessionTask);
-  sessionTask->resume();
+  server.route("/stream/", MockResponse{.headers = {{"Link", "<n>; rel=next"}},
+                                        .bodyPieces = {"ab", "cd"},
+                                        .delayBetweenPieces = 20ms,
+                                        .chunked = true});
+  delegate->setStreamingEnabled(false);
 
+  test::OutcomeWaiter waiter;
+  const auto form = registerTask(
+      session->dataTaskWithRequest(post(server.url("/form/"), "a=1&b=2"), waiter.handler()));
+  form->start();
   const auto outcome = waiter.wait();
   ASSERT_TRUE(outcome.has_value());
   EXPECT_EQ(outcome->data->stringView(), "body");
-  EXPECT_TRUE(clientTask->metricsFuture().wait(kWait).ok());
-  EXPECT_FALSE(clientTask->resultFuture().isCompleted());
+  EXPECT_TRUE(form->metricsFuture().wait(kWait).ok());
+  EXPECT_FALSE(form->resultFuture().isCompleted());
+  EXPECT_EQ(reports.count(), 0u);
+
+  const auto streamed = start(requestFor(server.url("/stream/")));
+  // The task only ends if its response head was allowed; its end is reported last.
+  ASSERT_TRUE(eventually([&] {
+    const auto all = reports.reports();
+    return !all.empty() && all.back().method.find("didCompleteWithError") != std::string::npos;
+  }));
+  EXPECT_FALSE(streamed->resultFuture().isCompleted());
+  EXPECT_FALSE(streamed->responseBodyData().has_value());
   {
     std::lock_guard lock(calls->mutex);
-    ASSERT_FALSE(calls->uploads.empty());
+    EXPECT_TRUE(calls->nextURIs.empty());
+    ASSERT_FALSE(calls->uploads.empty());  // the form's progress
     EXPECT_EQ(std::get<1>(calls->uploads.back()), 7);
   }
-  EXPECT_EQ(reports.count(), 0u);
-}
-
-TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingStreamedEventsAreReportedAndHeadAllowed) {
-  server.route("/stream/", MockResponse{.headers = {{"Link", "<n>; rel=next"}},
-                                            .bodyPieces = {"ab", "cd"},
-                                            .delayBetweenPieces = 20ms,
-                                            .chunked = true});
-  makeSession(true);
-  delegate->setStreamingEnabled(false);
-  EXPECT_FALSE(delegate->streamingEnabled());
-  const auto clientTask = start(requestFor(server.url("/stream/")));
-  // The task only ends if its response head was allowed.
-  ASSERT_TRUE(delegate->waitForEnd(clientTask->task()));
-  EXPECT_TRUE(clientTask->metricsFuture().wait(kWait).ok());
-
-  EXPECT_EQ(nextURICalls(), 0u);
-  EXPECT_FALSE(clientTask->resultFuture().isCompleted());
-  EXPECT_FALSE(clientTask->responseBodyData().has_value());
   const auto messages = reports.messages();
   EXPECT_GE(messages.size(), 3u);  // head, at least one data event, end
   EXPECT_EQ(reports.count(kStreamingRequired), messages.size());
@@ -319,89 +314,60 @@ TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingStreamedEventsAreReport
       std::make_shared<const HTTPURLResponse>(*URL::URLWithString(server.url("/stream/")), 200,
                                               "HTTP/1.1", HTTPHeaders{{"Link", "<n>; rel=next"}});
   delegate->didReceiveResponse(
-      *session, std::static_pointer_cast<URLSessionDataTask>(clientTask->task()), head, nullptr);
-  EXPECT_EQ(nextURICalls(), 1u);
+      *session, std::static_pointer_cast<URLSessionDataTask>(streamed->task()), head, nullptr);
+  EXPECT_EQ(calls->nextURIs.size(), 1u);
   EXPECT_EQ(reports.count(kStreamingRequired), messages.size() + 1);
 }
 
-// ---- redirects
-// -----------------------------------------------------------------------------------
-
-class ZELNetworkingSessionDelegateRedirectTest : public ZELNetworkingSessionDelegateTest {
- protected:
-  URLRequest postTo(const std::string& url) {
-    URLRequest request = requestFor(url);
-    request.setHTTPMethod("POST");
-    request.setValue(std::string("7"), "X-Trace");
-    request.setValue(std::string("Bearer token"), "Authorization");
-    request.setValue(std::string("application/x-www-form-urlencoded"), "Content-Type");
-    request.setHTTPBody(Data::copy("a=1"));
-    return request;
-  }
-
-  static void expectSameRequest(const MockRequest& received, bool withAuthorization) {
+// Each redirect is reported, and followed with the request as it was made; credentials stay
+// with their origin.
+TEST_F(ZELNetworkingSessionDelegateTest, RedirectsAreReportedAndFollowedWithTheRequestAsMade) {
+  MockServer other;
+  other.route("/new/", MockResponse{.body = "moved"});
+  server.route("/new/", MockResponse{.body = "moved"});
+  server.route("/old", MockResponse{.status = 303, .headers = {{"Location", "/new/"}}});
+  server.route("/old/", MockResponse{.status = 302, .headers = {{"Location", "/new/?x=1"}}});
+  server.route("/away/",
+               MockResponse{.status = 307, .headers = {{"Location", other.url("/new/")}}});
+  struct Case {
+    std::string from, to;
+    MockServer& target;
+    bool sameOrigin;
+  };
+  const std::vector<Case> cases = {{"/old", server.url("/new/"), server, true},
+                                   {"/old/", server.url("/new/?x=1"), server, true},
+                                   {"/away/", other.url("/new/"), other, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.from);
+    reports.clear();
+    EXPECT_EQ(resultOf(*start(post(server.url(c.from), "a=1"))).data->stringView(), "moved");
+    const auto received = c.target.requests().back();
+    EXPECT_EQ(received.target, c.to.substr(c.to.find("/new/")));
     EXPECT_EQ(received.method, "POST");
     EXPECT_EQ(received.body, "a=1");
     EXPECT_EQ(received.headers.value("X-Trace"), "7");
     EXPECT_EQ(received.headers.value("Content-Type"), "application/x-www-form-urlencoded");
-    EXPECT_EQ(received.headers.contains("Authorization"), withAuthorization);
+    EXPECT_EQ(received.headers.contains("Authorization"), c.sameOrigin);
+    std::vector<std::string> expected;
+    if (!c.from.ends_with('/')) {
+      expected.push_back(kRedirectPrefix +
+                         "Make sure that the requested URL has a trailing slash. Original "
+                         "request: " +
+                         server.url(c.from));
+    }
+    expected.push_back(kRedirectPrefix + "Original request: " + server.url(c.from) +
+                       ", new request: " + c.to);
+    EXPECT_EQ(reports.messages(), expected);
   }
-};
 
-TEST_F(ZELNetworkingSessionDelegateRedirectTest, WithoutTrailingSlashReportsTwiceAndKeepsRequest) {
-  server.route("/old", MockResponse{.status = 303, .headers = {{"Location", "/new/"}}});
-  server.route("/new/", MockResponse{.body = "moved"});
-  makeSession(true);
-  const auto clientTask = start(postTo(server.url("/old")));
-  EXPECT_EQ(resultOf(*clientTask).data->stringView(), "moved");
-
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[1].path, "/new/");
-  expectSameRequest(requests[1], /*withAuthorization=*/true);
-  EXPECT_EQ(reports.messages(),
-            (std::vector<std::string>{
-                kRedirectPrefix +
-                    "Make sure that the requested URL has a trailing slash. Original request: " +
-                    server.url("/old"),
-                kRedirectPrefix + "Original request: " + server.url("/old") +
-                    ", new request: " + server.url("/new/")}));
-}
-
-TEST_F(ZELNetworkingSessionDelegateRedirectTest, WithTrailingSlashReportsOnce) {
-  server.route("/old/", MockResponse{.status = 302, .headers = {{"Location", "/new/?x=1"}}});
-  server.route("/new/", MockResponse{.body = "moved"});
-  makeSession(true);
-  const auto clientTask = start(postTo(server.url("/old/")));
-  EXPECT_EQ(resultOf(*clientTask).data->stringView(), "moved");
-  expectSameRequest(server.requests().at(1), /*withAuthorization=*/true);
-  EXPECT_EQ(reports.messages(),
-            std::vector<std::string>{kRedirectPrefix + "Original request: " + server.url("/old/") +
-                                     ", new request: " + server.url("/new/?x=1")});
-}
-
-TEST_F(ZELNetworkingSessionDelegateRedirectTest, ToAnotherOriginKeepsTheRequestButNotCredentials) {
-  MockServer other;
-  other.route("/new/", MockResponse{.body = "elsewhere"});
-  server.route("/old/",
-               MockResponse{.status = 307, .headers = {{"Location", other.url("/new/")}}});
-  makeSession(true);
-  const auto clientTask = start(postTo(server.url("/old/")));
-  EXPECT_EQ(resultOf(*clientTask).data->stringView(), "elsewhere");
-  const auto requests = other.requests();
-  ASSERT_EQ(requests.size(), 1u);
-  expectSameRequest(requests[0], /*withAuthorization=*/false);
-}
-
-TEST_F(ZELNetworkingSessionDelegateRedirectTest, WithoutRedirectResponseTheNewRequestPasses) {
-  makeSession(true);
-  const auto task = session->dataTaskWithRequest(postTo(server.url("/old")));
+  // Without a redirect response the new request passes, unreported.
+  reports.clear();
+  const auto task = session->dataTaskWithRequest(post(server.url("/old"), "a=1"));
   const URLRequest proposed = requestFor(server.url("/elsewhere/"));
   auto followed = std::make_shared<std::optional<URLRequest>>();
   delegate->willPerformHTTPRedirection(*session, task, nullptr, proposed,
                                        [followed](std::optional<URLRequest> r) { *followed = r; });
-  ASSERT_TRUE(followed->has_value());
-  EXPECT_EQ(**followed, proposed);
+  EXPECT_EQ(*followed, proposed);
   EXPECT_EQ(reports.count(), 0u);
 }
 
