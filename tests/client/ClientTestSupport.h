@@ -1,5 +1,6 @@
 #pragma once
-// An authentication provider with settable answers that records the calls it is given.
+// An authentication provider with settable answers that records the calls it is given; a call
+// made off the main queue says so.
 
 #include <chrono>
 #include <condition_variable>
@@ -11,8 +12,7 @@
 
 namespace zel::test {
 
-class TestAuthenticationProvider : public ZELNetworkingAPIAuthenticationProvider {
- public:
+struct TestAuthenticationProvider : ZELNetworkingAPIAuthenticationProvider {
   std::string accessToken() override {
     std::lock_guard lock(mutex_);
     return token_;
@@ -29,6 +29,11 @@ class TestAuthenticationProvider : public ZELNetworkingAPIAuthenticationProvider
     std::lock_guard lock(mutex_);
     token_ = std::move(token);
   }
+  void record(std::string call) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(call) + (isMainThread() ? "" : " off the main queue"));
+    changed_.notify_all();
+  }
   // Waits (ten seconds at most) until that many calls arrived, and takes them.
   std::vector<std::string> waitForCalls(std::size_t count) {
     std::unique_lock lock(mutex_);
@@ -36,18 +41,9 @@ class TestAuthenticationProvider : public ZELNetworkingAPIAuthenticationProvider
     return std::exchange(calls_, {});
   }
 
-  std::string id_ = "app", secret_ = "s3cret";
-
- private:
-  void record(std::string call) {
-    std::lock_guard lock(mutex_);
-    calls_.push_back(std::move(call));
-    changed_.notify_all();
-  }
-
+  std::string id_ = "app", secret_ = "s3cret", token_ = "tok";
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::string token_;
   std::vector<std::string> calls_;
 };
 

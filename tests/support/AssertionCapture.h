@@ -66,15 +66,10 @@ class AssertionCapture {
                              int additionalFramesToTrim, const std::string& method,
                              const std::function<std::string()>& fileID, std::uint32_t line,
                              const std::string& filePath) override {
-      CapturedReport report{message,
-                            skipLogOnProduction,
-                            additionalFramesToTrim,
-                            method,
-                            fileID ? fileID() : std::string(),
-                            line,
-                            filePath};
+      std::string id = fileID ? fileID() : std::string();
       std::lock_guard lock(mutex);
-      reports.push_back(std::move(report));
+      reports.push_back({message, skipLogOnProduction, additionalFramesToTrim, method,
+                         std::move(id), line, filePath});
     }
     std::mutex mutex;
     std::vector<CapturedReport> reports;

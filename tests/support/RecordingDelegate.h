@@ -25,12 +25,15 @@ class OutcomeWaiter {
  public:
   URLSessionTask::CompletionHandler handler();
   std::optional<Outcome> wait(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  /// How often the handler was called so far.
+  int calls();
 
  private:
   struct State {
     std::mutex mutex;
     std::condition_variable done;
     std::optional<Outcome> outcome;
+    int calls = 0;
   };
   std::shared_ptr<State> state_ = std::make_shared<State>();
 };
@@ -38,52 +41,74 @@ class OutcomeWaiter {
 class RecordingDelegate : public URLSessionDelegate {
  public:
   struct TaskRecord {
-    std::vector<std::string>
-        events;  // "redirect", "upload", "response", "data", "metrics", "complete"
+    // "redirect", "upload", "response", "data", "metrics", "complete"
+    std::vector<std::string> events;
     std::shared_ptr<const URLResponse> response;
     std::string body;
     std::optional<URLSessionTaskMetrics> metrics;
     std::optional<Error> error;
-    std::vector<std::tuple<std::int64_t, std::int64_t, std::int64_t>> uploads;
   };
 
   /// A completion-handler task, its outcome and what the delegate recorded of it.
   struct Fetched {
     std::shared_ptr<URLSessionDataTask> task;
+    OutcomeWaiter waiter;
     std::optional<Outcome> outcome;
     TaskRecord record;
 
-    [[nodiscard]] const URLSessionTaskTransactionMetrics& transaction() const;
+    [[nodiscard]] const URLSessionTaskTransactionMetrics& transaction() const {
+      return record.metrics.value().transactionMetrics.at(0);
+    }
   };
 
   /// What to answer to a redirect: the proposed request (default), another one, or absent.
   std::function<std::optional<URLRequest>(const URLRequest& proposed)> redirectPolicy;
-  /// When set, response dispositions are handed here instead of being answered at once.
-  std::function<void(std::function<void(URLSessionResponseDisposition)>)> dispositionHook;
+  /// Answers response dispositions: at once with Allow unless replaced.
+  std::function<void(std::function<void(URLSessionResponseDisposition)>)> dispositionHook =
+      [](auto answer) { answer(URLSessionResponseDisposition::Allow); };
 
   void willPerformHTTPRedirection(
       URLSession&, const std::shared_ptr<URLSessionTask>& task,
       const std::shared_ptr<const HTTPURLResponse>&, const URLRequest& newRequest,
-      std::function<void(std::optional<URLRequest>)> completionHandler) override;
-  void didSendBodyData(URLSession&, const std::shared_ptr<URLSessionTask>& task, std::int64_t sent,
-                       std::int64_t total, std::int64_t expected) override;
+      std::function<void(std::optional<URLRequest>)> completionHandler) override {
+    note(task->taskIdentifier(), "redirect");
+    completionHandler(redirectPolicy ? redirectPolicy(newRequest)
+                                     : std::optional<URLRequest>(newRequest));
+  }
+  void didSendBodyData(URLSession&, const std::shared_ptr<URLSessionTask>& task, std::int64_t,
+                       std::int64_t, std::int64_t) override {
+    note(task->taskIdentifier(), "upload");
+  }
   void didFinishCollectingMetrics(URLSession&, const std::shared_ptr<URLSessionTask>& task,
-                                  const URLSessionTaskMetrics& metrics) override;
+                                  const URLSessionTaskMetrics& metrics) override {
+    note(task->taskIdentifier(), "metrics", [&](TaskRecord& r) { r.metrics = metrics; });
+  }
   void didCompleteWithError(URLSession&, const std::shared_ptr<URLSessionTask>& task,
-                            const std::optional<Error>& error) override;
+                            const std::optional<Error>& error) override {
+    note(task->taskIdentifier(), "complete", [&](TaskRecord& r) { r.error = error; });
+  }
   void didReceiveResponse(
       URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
       const std::shared_ptr<const URLResponse>& response,
-      std::function<void(URLSessionResponseDisposition)> completionHandler) override;
+      std::function<void(URLSessionResponseDisposition)> completionHandler) override {
+    note(task->taskIdentifier(), "response", [&](TaskRecord& r) { r.response = response; });
+    dispositionHook(std::move(completionHandler));
+  }
   void didReceiveData(URLSession&, const std::shared_ptr<URLSessionDataTask>& task,
-                      const Data& data) override;
-  void didBecomeInvalidWithError(URLSession&, const std::optional<Error>& error) override;
+                      const Data& data) override {
+    note(task->taskIdentifier(), "data", [&](TaskRecord& r) { r.body.append(data.stringView()); });
+  }
+  void didBecomeInvalidWithError(URLSession&, const std::optional<Error>&) override {
+    note(kSession, "invalid");
+  }
 
   /// Waits until the task completed (streaming) or its metrics arrived (completion handler).
   bool waitFor(std::uint64_t taskIdentifier, const std::string& event,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
   [[nodiscard]] TaskRecord record(std::uint64_t taskIdentifier);
-  bool waitForInvalid(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool waitForInvalid(std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+    return waitFor(kSession, "invalid", timeout);
+  }
 
   /// Resumes a completion-handler task for each request at once, then waits for each outcome
   /// and its metrics.
@@ -93,17 +118,21 @@ class RecordingDelegate : public URLSessionDelegate {
   }
 
  private:
-  void note(const std::shared_ptr<URLSessionTask>& task, const char* event,
-            const std::function<void(TaskRecord&)>& fill);
+  // The session's own events are recorded under an identifier no task has.
+  static constexpr std::uint64_t kSession = ~std::uint64_t{0};
+
+  void note(std::uint64_t id, const char* event,
+            const std::function<void(TaskRecord&)>& fill = nullptr);
 
   std::mutex mutex_;
   std::condition_variable changed_;
   std::map<std::uint64_t, TaskRecord> records_;
-  bool invalid_ = false;
 };
 
 /// A GET request for the URL text (which must parse).
-[[nodiscard]] URLRequest requestFor(const std::string& url);
+[[nodiscard]] inline URLRequest requestFor(const std::string& url) {
+  return URLRequest(*URL::URLWithString(url));
+}
 /// Runs the request as a completion-handler task and waits for its outcome.
 [[nodiscard]] std::optional<Outcome> run(URLSession& session, URLRequest request);
 /// "success", "no outcome", or the error's code and description.

@@ -30,90 +30,68 @@ URLSessionConfiguration trusting(std::optional<std::filesystem::path> ca) {
   return config;
 }
 
-/// Fails the test unless the task succeeded with status 200 and reported one transaction.
+/// Fails the test unless the task succeeded with status 200 and reported one transaction, over
+/// HTTP/2 to loopback.
 void expectSucceeded(const RecordingDelegate::Fetched& f) {
-  ASSERT_TRUE(f.outcome.has_value()) << "no outcome";
-  ASSERT_FALSE(f.outcome->error.has_value()) << f.outcome->error->description();
+  ASSERT_EQ(test::describe(f.outcome), "success");
   const auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(f.outcome->response);
   ASSERT_NE(http, nullptr);
   EXPECT_EQ(http->statusCode(), 200);
   ASSERT_TRUE(f.record.metrics.has_value()) << "no metrics";
   ASSERT_EQ(f.record.metrics->transactionMetrics.size(), 1u);
+  EXPECT_EQ(f.transaction().networkProtocolName, "h2");
+  EXPECT_EQ(f.transaction().remoteAddress, "127.0.0.1");
 }
 
 class NginxIntegration : public ::testing::Test {
  protected:
-  // One nginx for the suite; each test opens its own sessions, so its connections are fresh.
-  static void SetUpTestSuite() {
-    if (!NginxServer::available()) return;
-    try {
-      server_ = std::make_unique<NginxServer>(
-          NginxServer::Options{.plainHTTPListener = false, .tls12Listener = true});
-    } catch (const std::exception& e) {
-      startError_ = e.what();
-    }
-  }
-  static void TearDownTestSuite() { server_.reset(); }
-
+  // Each test starts the servers it needs.
   void SetUp() override {
     if (!NginxServer::available()) {
       GTEST_SKIP() << "nginx or openssl is not installed (scripts/bootstrap installs them)";
     }
-    ASSERT_NE(server_, nullptr) << "nginx did not start: " << startError_;
   }
-
-  static NginxServer& server() { return *server_; }
 
   std::shared_ptr<URLSession> makeSession(URLSessionConfiguration config) {
     return URLSession::sessionWithConfiguration(std::move(config), delegate);
   }
 
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-
-  static inline std::unique_ptr<NginxServer> server_;
-  static inline std::string startError_;
 };
 
 TEST_F(NginxIntegration, ServesTheEnvelopeOverHTTP2WithTheNegotiatedTLSVersion) {
-  struct Case {
-    std::string url;
-    std::uint16_t tlsVersion, port;
-  };
-  for (const auto& c : {Case{server().httpsURL("/envelope"), 0x0304, server().httpsPort()},
-                        Case{server().tls12URL("/envelope"), 0x0303, server().tls12Port()}}) {
-    SCOPED_TRACE(c.url);
-    const auto f = delegate->fetch(*makeSession(trusting(server().caFile())), requestFor(c.url));
+  const NginxServer server({.plainHTTPListener = false, .tls12Listener = true});
+  // The URL, the TLS version it negotiates, its port.
+  using Case = std::tuple<std::string, std::uint16_t, std::uint16_t>;
+  for (const auto& [url, tlsVersion, port] :
+       {Case{server.httpsURL("/envelope"), 0x0304, server.httpsPort()},
+        Case{server.tls12URL("/envelope"), 0x0303, server.tls12Port()}}) {
+    SCOPED_TRACE(url);
+    const auto f = delegate->fetch(*makeSession(trusting(server.caFile())), requestFor(url));
     ASSERT_NO_FATAL_FAILURE(expectSucceeded(f));
     EXPECT_EQ(f.outcome->data->stringView(), NginxServer::kEnvelope);
-    const auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(f.outcome->response);
-    EXPECT_EQ(http->valueForHTTPHeaderField("Content-Type"), "application/json");
     const auto& m = f.transaction();
-    EXPECT_EQ(m.networkProtocolName, "h2");
-    EXPECT_EQ(m.negotiatedTLSProtocolVersion, std::optional<std::uint16_t>(c.tlsVersion));
+    EXPECT_EQ(m.negotiatedTLSProtocolVersion, std::optional<std::uint16_t>(tlsVersion));
     EXPECT_TRUE(m.negotiatedTLSCipherSuite.has_value());
-    EXPECT_EQ(m.remoteAddress, "127.0.0.1");
-    EXPECT_EQ(m.remotePort, c.port);
-    EXPECT_FALSE(m.isReusedConnection);
+    EXPECT_EQ(m.remotePort, port);
     EXPECT_TRUE(m.secureConnectionStartDate && m.secureConnectionEndDate);
     EXPECT_EQ(m.countOfResponseBodyBytesAfterDecoding, 73);
-    EXPECT_EQ(m.resourceFetchTypeName(), "network");
   }
 }
 
 TEST_F(NginxIntegration, ConcurrentRequestsMultiplexOverOneConnection) {
+  const NginxServer server({.plainHTTPListener = false});
   const auto fetched =
-      delegate->fetchAll(*makeSession(trusting(server().caFile())),
-                         std::vector<URLRequest>(20, requestFor(server().httpsURL("/connection"))));
+      delegate->fetchAll(*makeSession(trusting(server.caFile())),
+                         std::vector<URLRequest>(20, requestFor(server.httpsURL("/connection"))));
   std::set<std::string> serverConnections;  // nginx's serial number of each request's connection
   std::set<int> localPorts;
   int fresh = 0;
   for (const auto& f : fetched) {
     ASSERT_NO_FATAL_FAILURE(expectSucceeded(f));
     serverConnections.insert(std::string(f.outcome->data->stringView()));
-    const auto& m = f.transaction();
-    EXPECT_EQ(m.networkProtocolName, "h2");
-    if (m.localPort) localPorts.insert(*m.localPort);
-    if (!m.isReusedConnection) ++fresh;
+    if (f.transaction().localPort) localPorts.insert(*f.transaction().localPort);
+    if (!f.transaction().isReusedConnection) ++fresh;
   }
   EXPECT_EQ(serverConnections.size(), 1u) << "requests were spread over several connections";
   EXPECT_EQ(localPorts.size(), 1u);
@@ -123,14 +101,15 @@ TEST_F(NginxIntegration, ConcurrentRequestsMultiplexOverOneConnection) {
 // The server is accepted only with a trusted CA, a name in its certificate and, when pinned,
 // its own public key; each refusal says why.
 TEST_F(NginxIntegration, CertificatesAreVerified) {
-  const auto dir = server().directory();
+  const NginxServer server({.plainHTTPListener = false});
+  const auto dir = server.directory();
   const auto pinned = (dir / "pinned.pem").string();
   ASSERT_EQ(std::system(("openssl pkey -in '" + (dir / "server.key").string() + "' -pubout -out '" +
                          pinned + "' 2>/dev/null")
                             .c_str()),
             0);
-  const auto url = server().httpsURL("/");
-  const auto port = std::to_string(server().httpsPort());
+  const auto url = server.httpsURL("/");
+  const auto port = std::to_string(server.httpsPort());
   const auto named = [&](const std::string& host) { return "https://" + host + ":" + port + "/"; };
   struct Case {
     std::optional<std::filesystem::path> ca;  // absent: the system store
@@ -139,12 +118,12 @@ TEST_F(NginxIntegration, CertificatesAreVerified) {
     std::int64_t curlCode = 0;  // 0: accepted; -1: refused for a reason of its own
   };
   const std::vector<Case> cases = {
-      {server().untrustedCAFile(), url, {}, kCurlPeerFailedVerification},
+      {server.untrustedCAFile(), url, {}, kCurlPeerFailedVerification},
       {std::nullopt, url, {}, kCurlPeerFailedVerification},
-      {server().caFile(), named("localhost")},
-      {server().caFile(), named("not-in-the-certificate.test"), {}, -1},
-      {server().caFile(), url, pinned},
-      {server().caFile(), url, "sha256//" + std::string(43, 'A') + "=", -1},  // another key
+      {server.caFile(), named("localhost")},
+      {server.caFile(), named("not-in-the-certificate.test"), {}, -1},
+      {server.caFile(), url, pinned},
+      {server.caFile(), url, "sha256//" + std::string(43, 'A') + "=", -1},  // another key
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const auto& c = cases[i];
@@ -159,27 +138,19 @@ TEST_F(NginxIntegration, CertificatesAreVerified) {
     if (c.curlCode == 0) {
       ASSERT_NO_FATAL_FAILURE(expectSucceeded(f));
       EXPECT_EQ(f.outcome->data->stringView(), "ok");
-      EXPECT_EQ(f.transaction().remoteAddress, "127.0.0.1");
       continue;
     }
     ASSERT_TRUE(f.outcome && f.outcome->error);
     const auto& error = *f.outcome->error;
-    EXPECT_EQ(error.domain(), NSURLErrorDomain);
     EXPECT_EQ(error.code(), NSURLErrorServerCertificateUntrusted) << error.description();
-    EXPECT_FALSE(f.outcome->data.has_value() && !f.outcome->data->empty());
-    EXPECT_EQ(error.userInfo()->string(NSURLErrorFailingURLStringErrorKey), c.url);
     if (c.curlCode < 0) continue;
-    const auto underlying = error.underlyingError();
-    ASSERT_TRUE(underlying.has_value());
-    EXPECT_EQ(underlying->domain(), CURLErrorDomain);
-    EXPECT_EQ(underlying->code(), c.curlCode) << underlying->description();
+    EXPECT_EQ(error.underlyingError().value().code(), c.curlCode);
   }
 }
 
 // Servers of their own: certificates out of their dates give their own codes; connections
 // retired by a GOAWAY every 3 requests fail no request.
-TEST(NginxServers, CertificatesOutOfTheirDatesAndConnectionsRetiredByGoaway) {
-  if (!NginxServer::available()) GTEST_SKIP() << "nginx or openssl is not installed";
+TEST_F(NginxIntegration, CertificatesOutOfTheirDatesAndConnectionsRetiredByGoaway) {
   using Validity = NginxServer::CertificateValidity;
   for (const auto& [validity, code] :
        {std::pair{Validity::Expired, NSURLErrorServerCertificateHasBadDate},
@@ -193,8 +164,6 @@ TEST(NginxServers, CertificatesOutOfTheirDatesAndConnectionsRetiredByGoaway) {
 
   NginxServer server({.plainHTTPListener = false, .keepaliveRequests = 3});
   auto session = URLSession::sessionWithConfiguration(trusting(server.caFile()));
-  int failures = 0;
-  std::string firstFailure;
   for (int round = 0; round < 10; ++round) {
     std::vector<OutcomeWaiter> waiters(30);
     for (auto& waiter : waiters) {
@@ -203,12 +172,10 @@ TEST(NginxServers, CertificatesOutOfTheirDatesAndConnectionsRetiredByGoaway) {
     }
     for (auto& waiter : waiters) {
       const auto outcome = waiter.wait();
-      const bool ok = outcome && !outcome->error && outcome->data &&
-                      outcome->data->stringView() == NginxServer::kEnvelope;
-      if (!ok && failures++ == 0) firstFailure = test::describe(outcome);
+      ASSERT_EQ(test::describe(outcome), "success") << "round " << round;
+      EXPECT_EQ(outcome->data.value().stringView(), NginxServer::kEnvelope);
     }
   }
-  EXPECT_EQ(failures, 0) << "first: " << firstFailure;
 }
 
 }  // namespace

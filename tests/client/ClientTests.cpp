@@ -8,22 +8,17 @@
 #include <algorithm>
 #include <ctime>
 #include <future>
+#include <regex>
 #include <thread>
 
 #include <boost/json/parse.hpp>
 
 #include "client/ClientTestSupport.h"
 #include "support/AssertionCapture.h"
-#include "support/RecordingDelegate.h"
 #include "zel/client/URLSessionConfiguration+ZELNetworking.h"
 #include "zel/foundation/ZELDataAdditions.h"
-#include "zel/futures/ZELSerialQueue.h"
 #include "zel/platform/ErrorKeys.h"
 #include "zel/response/NSError+ZELNetworkingAdditions.h"
-#include "zel/testing/MockServer.h"
-#include "zel/transport/URLError.h"
-#include "zel/transport/ZELNetworkingSessionDelegate.h"
-#include "zel/url/NSString+ZELNetworkingAdditions.h"
 
 namespace zel {
 namespace {
@@ -32,17 +27,15 @@ using namespace std::chrono_literals;
 using enum ZELHTTPMethod;
 
 // Read before any test can set them.
-const bool kMetricsSwitchAtStart = ZELNetworkingClient::shouldLogNetworkMetrics();
-const bool kErrorsSwitchAtStart = ZELNetworkingClient::shouldLogNetworkErrors();
+const bool kSwitchesOffAtStart = !ZELNetworkingClient::shouldLogNetworkMetrics() &&
+                                 !ZELNetworkingClient::shouldLogNetworkErrors();
 
 const std::string kBase = "https://api.zelvo.test/v3/";
 const std::string kSignedBase = "GET&https%3A%2F%2Fapi.zelvo.test%2Fv3%2F";  // a signed GET's
 const std::string kSlashReport = "URL should have a trailing slash otherwise it will redirect. ";
 
 URLRequest built(const std::optional<ZELFuture<URLRequest>>& future) {
-  EXPECT_TRUE(future.has_value());
-  if (!future) return URLRequest();
-  auto result = future->wait(5s);
+  const auto result = future ? future->wait(5s) : Result<URLRequest>(Error("no request", 0));
   EXPECT_TRUE(result.ok());
   return result.ok() ? result.value() : URLRequest();
 }
@@ -94,11 +87,6 @@ Result<std::shared_ptr<ZELAPIResponse>> outcome(const ZELAPIResponseFuture& futu
   return done ? std::move(*done) : Result<std::shared_ptr<ZELAPIResponse>>(Error("pending", 0));
 }
 
-Result<std::shared_ptr<ZELAPIResponse>> parseText(const ZELNetworkingClient& client,
-                                                  std::string_view body, std::int64_t status) {
-  return outcome(client.parseData(Data::copy(body), status));
-}
-
 // Counts the work it is given and runs it on the shared pool.
 struct CountingExecutor : ZELExecutor {
   void execute(Work work) override {
@@ -122,8 +110,6 @@ struct SettableRequestStateProvider : ZELNetworkRequestStateProvider {
 
 class ClientTests : public ::testing::Test {
  protected:
-  ClientTests() { auth->setToken("tok"); }
-
   std::shared_ptr<ZELNetworkingClient> makeClient(bool metrics = false, HTTPHeaders headers = {},
                                                   std::shared_ptr<URLSession> other = nullptr) {
     return ZELNetworkingClient::initWithBaseURL(URL::URLWithString(kBase), auth, requestProvider,
@@ -157,105 +143,39 @@ class ClientTests : public ::testing::Test {
 
 // ---- construction and configuration ----------------------------------------------------------
 
-TEST_F(ClientTests, ConstructionAndConfiguration) {
-  auto made = ZELNetworkingClient::initWithBaseURL(URL::URLWithString(kBase), auth, nullptr,
-                                                   session, true, true, {}, nullptr);
-  EXPECT_EQ(capture.count(), 0u);
-  EXPECT_EQ(made->backgroundExecutor(), ZELExecutor::background());
-  EXPECT_EQ(made->propertyLock().name(), "com.zelvo.ZELNetworkingClient.propertyLock");
-  EXPECT_EQ(made->sessionDelegate(), nullptr);  // the session has no delegate: no report
-  EXPECT_EQ(made->authenticationProvider(), auth);
-  auth.reset();
-  EXPECT_EQ(made->authenticationProvider(), nullptr);  // held weakly
-
-  // Missing arguments are reported and the client is still made.
+// Base URL writes racing reads: Execution.ThousandsOfRequestsWithRandomCancelsCompleteOnce.
+TEST_F(ClientTests, ConstructionConfigurationSessionSettingsAndPriorities) {
+  // Missing arguments are reported and the client is still made; it has nothing to cancel.
   auto bare = ZELNetworkingClient::initWithBaseURL(std::nullopt, nullptr, nullptr, nullptr, false,
                                                    false, {}, nullptr);
   ASSERT_NE(bare, nullptr);
   EXPECT_EQ(capture.messages(),
             (std::vector<std::string>{"Invalid parameter not satisfying: baseURL",
                                       "Invalid parameter not satisfying: session"}));
-  bare->cancelAllRequests();  // no session: nothing to cancel, nothing breaks
+  bare->cancelAllRequests();
 
-  // The session's delegate is kept only when it conforms.
+  // The session's delegate is kept only when it conforms (as in the execution tests); a session
+  // without one (the fixture's) is no report.
   capture.clear();
-  const auto config = URLSessionConfiguration::defaultSessionConfiguration();
-  auto conforming = ZELNetworkingSessionDelegate::initWithStreamingEnabled(true);
-  auto plain = std::make_shared<URLSessionDelegate>();
-  EXPECT_EQ(makeClient(false, {}, URLSession::sessionWithConfiguration(config, conforming))
-                ->sessionDelegate(),
-            conforming);
-  EXPECT_EQ(capture.count(), 0u);
-  EXPECT_EQ(
-      makeClient(false, {}, URLSession::sessionWithConfiguration(config, plain))->sessionDelegate(),
-      nullptr);
+  const auto plain =
+      URLSession::sessionWithConfiguration(URLSessionConfiguration::defaultSessionConfiguration(),
+                                           std::make_shared<URLSessionDelegate>());
+  EXPECT_EQ(makeClient(false, {}, plain)->sessionDelegate(), nullptr);
   EXPECT_EQ(capture.messages(),
             std::vector<std::string>{"If not nil, session.delegate must conform to "
                                      "ZELNetworkingSessionDelegate protocol"});
 
-  // An absent base URL restores the original; the executor and provider set are held weakly.
+  // An absent base URL restores the original; the provider is held weakly (the executor: see
+  // MultipartBodies).
   client->setBaseURL(URL::URLWithString("https://b.test/"));
   EXPECT_EQ(client->baseURL()->absoluteString(), "https://b.test/");
-  EXPECT_EQ(client->originalBaseURL()->absoluteString(), kBase);
   client->setBaseURL(std::nullopt);
   EXPECT_EQ(client->baseURL()->absoluteString(), kBase);
-
-  auto own = std::make_shared<ZELSerialQueue>();
-  client->setBackgroundExecutor(own);
-  EXPECT_EQ(client->backgroundExecutor(), own);
-  own.reset();
-  EXPECT_EQ(client->backgroundExecutor(), nullptr);
-  auto replacement = std::make_shared<test::TestAuthenticationProvider>();
-  client->setAuthenticationProvider(replacement);
-  EXPECT_EQ(client->authenticationProvider(), replacement);
-  replacement.reset();
+  client->setAuthenticationProvider(std::make_shared<test::TestAuthenticationProvider>());
   EXPECT_EQ(client->authenticationProvider(), nullptr);
-}
 
-TEST_F(ClientTests, BaseURLWritesRaceWithReadsSafely) {
-  const auto other = URL::URLWithString("https://other.test/path/");
-  std::atomic<bool> stop{false};
-  std::thread writer([&] {
-    for (int i = 0; i < 2000; ++i) client->setBaseURL(i % 2 ? other : std::nullopt);
-    stop = true;
-  });
-  while (!stop) {
-    const auto current = client->baseURL();
-    ASSERT_TRUE(current.has_value());
-    const auto& text = current->absoluteString();
-    ASSERT_TRUE(text == kBase || text == "https://other.test/path/") << text;
-  }
-  writer.join();
-}
-
-TEST_F(ClientTests, CancelAllRequestsCancelsDataAndUploadTasks) {
-  MockServer server;
-  server.route("/hang", MockResponse{.delayBeforeHead = 10000ms});
-  test::OutcomeWaiter data, upload;
-  auto request = test::requestFor(server.url("/hang"));
-  session->dataTaskWithRequest(request, data.handler())->resume();
-  request.setHTTPMethod("POST");
-  session->uploadTaskWithRequest(request, Data::copy(std::string_view("x")), upload.handler())
-      ->resume();
-  ASSERT_TRUE(server.waitForRequests(2, 5s));
-  client->cancelAllRequests();
-  for (auto* waiter : {&data, &upload}) {
-    const auto outcome = waiter->wait(5s);
-    ASSERT_TRUE(outcome.has_value() && outcome->error.has_value());
-    EXPECT_EQ(outcome->error->code(), NSURLErrorCancelled);
-  }
-}
-
-TEST_F(ClientTests, SwitchesSessionConfigurationsAndPriorities) {
-  // The logging switches are process-wide and off at start.
-  EXPECT_FALSE(kMetricsSwitchAtStart);
-  EXPECT_FALSE(kErrorsSwitchAtStart);
-  ZELNetworkingClient::setShouldLogNetworkMetrics(true);
-  ZELNetworkingClient::setShouldLogNetworkErrors(true);
-  EXPECT_TRUE(client->shouldLogNetworkMetrics() && client->shouldLogNetworkErrors());
-  ZELNetworkingClient::setShouldLogNetworkMetrics(false);
-  ZELNetworkingClient::setShouldLogNetworkErrors(false);
-  EXPECT_FALSE(client->shouldLogNetworkMetrics() || client->shouldLogNetworkErrors());
+  // The logging switches are off at start (the execution tests turn them on and off).
+  EXPECT_TRUE(kSwitchesOffAtStart);
 
   const auto standard = zelnetworking_defaultSessionConfiguration();
   EXPECT_FALSE(standard.urlCache.has_value());
@@ -327,15 +247,9 @@ TEST_F(ClientTests, UrlMethodAndBodyFollowTheMethodAndThePath) {
   EXPECT_EQ(capture.count("Unhandled HTTP method"), 1u);
   EXPECT_EQ(capture.count(), 3u);
 
-  // Unsafe paths are refused with one report.
-  for (const std::string path : {"a/../b/", "a/b#c/"}) {
-    capture.clear();
-    EXPECT_FALSE(client->requestForPath(path, GET, {}).has_value());
-    EXPECT_EQ(capture.messages(),
-              (std::vector<std::string>{
-                  "URL should not contain ../ since this could be malicious. " + path}));
-  }
-  capture.clear();
+  // Unsafe paths ("../": see the execution tests) are refused with one report.
+  EXPECT_FALSE(client->requestForPath("a/b#c/", GET, {}).has_value());
+  EXPECT_EQ(capture.count("URL should not contain ../ since this could be malicious. a/b#c/"), 1u);
   EXPECT_FALSE(client->requestForPath("a b/", GET, {}).has_value());
   EXPECT_EQ(capture.count("Invalid url created by appending path: a b/"), 1u);
 }
@@ -379,24 +293,21 @@ TEST_F(ClientTests, HeadersAndFormAndJsonBodies) {
       build("m/", POST, {{"a", 1}, {"b", "x"}, {"blob", Data::copy(std::string_view("b"))}},
             nullptr, false, makeClient(true, configured));
   expectRequest(json, {{"Content-Type", "application/json"}, {"Content-Encoding", "<none>"}});
-  const auto body = boost::json::parse(bodyOf(json)).as_object();
-  EXPECT_EQ(body.at("a"), 1);
-  EXPECT_EQ(body.at("b"), "x");
-  EXPECT_FALSE(body.contains("blob"));
-  EXPECT_TRUE(body.contains("client_id") && body.contains("timestamp"));
+  auto body = boost::json::parse(bodyOf(json)).as_object();
+  EXPECT_EQ(body.erase("client_id") + body.erase("timestamp"), 2u);
+  EXPECT_EQ(body, boost::json::parse(R"({"a":1,"b":"x"})").as_object());
   EXPECT_EQ(capture.count("A JSON body cannot carry the bytes of parameter blob"), 1u);
   EXPECT_NE(urlOf(json).find("&oauth_signature="), std::string::npos);
 
-  // No token: a PATCH form carries the signature; without a refresh there is no authorization,
-  // and without a request provider no app state.
+  // No token: a PATCH form carries the signature, after the given parameters in their order;
+  // without a refresh there is no authorization, and without a request provider no app state.
   auth->setToken("");
-  const auto patch = build("s/", PATCH, {{"a", 1}});
+  const auto patch = build("s/", PATCH, {{"b", 1}, {"A", 2}});
   EXPECT_EQ(urlOf(patch), kBase + "s/");
-  const auto fields = zel_parametersFromQueryString(bodyOf(patch));
-  ASSERT_TRUE(fields.has_value());
-  EXPECT_EQ(fields->at("a"), "1");
-  EXPECT_EQ(fields->at("client_id"), "app");
-  EXPECT_EQ(fields->at("oauth_signature").size(), 64u);
+  EXPECT_TRUE(std::regex_match(
+      bodyOf(patch),
+      std::regex("b=1&A=2&client_id=app&timestamp=[0-9]+&oauth_signature=[0-9a-f]{64}")))
+      << bodyOf(patch);
   auto plain = ZELNetworkingClient::initWithBaseURL(URL::URLWithString(kBase), auth, nullptr,
                                                     session, false, false, {}, nullptr);
   const auto video =
@@ -421,8 +332,8 @@ TEST_F(ClientTests, MultipartBodies) {
   const auto plain = zel_gunzippedData(*large.httpBody());
   ASSERT_TRUE(plain.has_value());
   EXPECT_EQ(plain->size(), 150u);
-  EXPECT_EQ(header(large, "Content-Type").rfind("multipart/form-data; boundary=ZELBoundary+", 0),
-            0u);
+  EXPECT_TRUE(
+      header(large, "Content-Type").starts_with("multipart/form-data; boundary=ZELBoundary+"));
 
   // Headers that already say gzip are never compressed again.
   const auto again = build("u/", POST, {}, formChunk(std::string(400, 'x')), true,
@@ -445,11 +356,11 @@ TEST_F(ClientTests, MultipartBodies) {
                                  "name=\"raw\"\r\n\r\n\x01\r\n", "name=\"f\"\r\n\r\nF\r\n"}) {
     EXPECT_NE(parts.find(part), std::string::npos) << part;
   }
-  // An executor nobody keeps falls back to the shared one.
+  // An executor nobody keeps is not kept: the shared one takes over.
   client->setBackgroundExecutor(std::make_shared<CountingExecutor>());
-  EXPECT_EQ(
-      header(build("u/", POST, {}, formChunk("x")), "Content-Type").rfind("multipart/form-data", 0),
-      0u);
+  EXPECT_EQ(client->backgroundExecutor(), nullptr);
+  EXPECT_TRUE(
+      header(build("u/", POST, {}, formChunk("x")), "Content-Type").starts_with("multipart/"));
   // A metrics client's multipart body holds only the chunks.
   const auto metrics =
       bodyOf(build("u/", POST, {{"a", 1}}, formChunk("F"), false, makeClient(true)));
@@ -465,13 +376,13 @@ TEST_F(ClientTests, MultipartBodies) {
   ASSERT_TRUE(put.has_value());
   EXPECT_EQ(syncRanOn, std::this_thread::get_id());
   expectRequest(*put, {{"url", kBase + "u/"}, {"method", "PUT"}, {"Content-Encoding", "<none>"}});
-  EXPECT_EQ(header(*put, "Content-Type").rfind("multipart/form-data; boundary=", 0), 0u);
-  EXPECT_GT(put->httpBody()->size(), 500u);
+  EXPECT_TRUE(header(*put, "Content-Type").starts_with("multipart/form-data; boundary="));
 }
 
 // ---- signing ---------------------------------------------------------------------------------
 
-TEST_F(ClientTests, SignatureCoversMethodUrlAndTheSortedEncodedParameters) {
+// The order of the signed parameters: see the PATCH form in HeadersAndFormAndJsonBodies.
+TEST_F(ClientTests, SignatureCoversMethodUrlAndTheCaselesslySortedEncodedParameters) {
   auth->id_ = "app id";
   // GET: the signature joins the parameters, over all of them.
   const auto get = sign({{"b", 2}, {"A", "x y"}}, "users/me/", GET);
@@ -481,10 +392,6 @@ TEST_F(ClientTests, SignatureCoversMethodUrlAndTheSortedEncodedParameters) {
   EXPECT_EQ(get.parameters.find("oauth_signature")->description(),
             hmacHex("s3cret",
                     kSignedBase + "users%2Fme%2F&A=x%20y&b=2&client_id=app%20id&timestamp=" + ts));
-  std::vector<std::string> names;
-  for (const auto& [name, value] : get.parameters) names.push_back(name);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"b", "A", "client_id", "timestamp", "oauth_signature"}));
 
   // POST and PUT: in a query on the path, the ID as it is; after a query the path holds, "&".
   for (const auto method : {POST, PUT}) {
@@ -495,21 +402,18 @@ TEST_F(ClientTests, SignatureCoversMethodUrlAndTheSortedEncodedParameters) {
         "items/?client_id=app id&timestamp=" + at + "&oauth_signature=" +
             hmacHex("s3cret", std::string(*ZELStringForHTTPMethod(method)) + kSignedBase.substr(3) +
                                   "items%2F&client_id=app%20id&q=1&timestamp=" + at));
-    EXPECT_TRUE(result.parameters.contains("client_id") && result.parameters.contains("timestamp"));
-    EXPECT_FALSE(result.parameters.contains("oauth_signature"));
+    // The timestamp stays too (timestampOf read it).
+    EXPECT_TRUE(result.parameters.contains("client_id") &&
+                !result.parameters.contains("oauth_signature"));
     const auto joined = sign({}, "p/?x=1", method).path;
-    EXPECT_EQ(joined.substr(0, 17), "p/?x=1&client_id=");
-    EXPECT_EQ(std::count(joined.begin(), joined.end(), '?'), 1) << joined;
+    EXPECT_TRUE(joined.starts_with("p/?x=1&client_id=") && joined.rfind('?') == 2) << joined;
   }
-}
 
-TEST_F(ClientTests, SigningSkipsATokenUnlessMetricsOwnsItsNamesAndSortsWithoutCase) {
-  auth->id_ = "app id";
+  // With a token nothing is signed, unless by a metrics client, over client_id and timestamp.
   const ParameterDictionary given{{"a", 1}};
   const auto untouched = sign(given, "p/", GET, "tok");
   EXPECT_EQ(untouched.parameters, given);
   EXPECT_EQ(untouched.path, "p/");
-  // A metrics client signs anyway, over client_id and timestamp only.
   auto metrics = makeClient(true);
   const auto one = metrics->signParameters(given, metrics->baseURL(), "p/", GET, "tok");
   EXPECT_EQ(
@@ -532,18 +436,17 @@ TEST_F(ClientTests, SigningSkipsATokenUnlessMetricsOwnsItsNamesAndSortsWithoutCa
   EXPECT_EQ(ZELNetworkingClient::signatureForURL("u", accented, "k", GET),
             hmacHex("k", "GET&u&v=%FF&%C3%A9a=1&%C3%89b=2"));
   // The secret ends at its first NUL.
-  const ParameterDictionary none;
-  EXPECT_EQ(ZELNetworkingClient::signatureForURL("u", none, std::string_view("key\0tail", 8), GET),
-            ZELNetworkingClient::signatureForURL("u", none, "key", GET));
+  EXPECT_EQ(ZELNetworkingClient::signatureForURL("u", {}, std::string_view("key\0tail", 8), GET),
+            ZELNetworkingClient::signatureForURL("u", {}, "key", GET));
 }
 
 // ---- judging a response body -----------------------------------------------------------------
 
-TEST_F(ClientTests, AcceptedEnvelopesKeepBodyAndStatus) {
+TEST_F(ClientTests, AcceptedEnvelopesKeepBodyAndStatusRefusedOnesBecomeErrors) {
   // The envelope decides, not the HTTP status.
   const std::string body =
       R"({"status":"success","code":0,"data":{"items":[1,2]},"bookmark":"b7","extra":true})";
-  auto result = parseText(*client, body, 500);
+  auto result = outcome(client->parseData(Data::copy(body), 500));
   ASSERT_TRUE(result.ok()) << result.error().description();
   EXPECT_EQ(result.value()->statusCode, 500);
   EXPECT_EQ(result.value()->data->stringView(), body);
@@ -570,35 +473,26 @@ TEST_F(ClientTests, AcceptedEnvelopesKeepBodyAndStatus) {
     SCOPED_TRACE(body);
     for (const auto& [judge, accepts] :
          {std::pair{client, ordinaryAccepts}, std::pair{metrics, metricsAccepts}}) {
-      const auto result = parseText(*judge, body, 200);
+      const auto result = outcome(judge->parseData(Data::copy(std::string_view(body)), 200));
       ASSERT_EQ(result.ok(), accepts) << (judge == metrics ? "metrics" : "ordinary");
       if (accepts) continue;
       EXPECT_EQ(result.error().code(), code);
     }
   }
-}
 
-TEST_F(ClientTests, RefusedBodiesBecomeErrorsWithTheirFields) {
-  auto result = parseText(
-      *client,
-      R"({"status":"failure","code":1234,"message":"No such user","message_detail":"id 7","data":{"id":7}})",
-      404);
-  ASSERT_FALSE(result.ok());
-  const Error& error = result.error();
-  EXPECT_EQ(error.domain(), ZELNetworkingErrorDomain);
-  EXPECT_EQ(error.code(), 1234);
-  EXPECT_EQ(error.localizedDescription(), "No such user");
-  EXPECT_EQ(error.localizedFailureReason(), "id 7");
-  const auto* data = error.userInfo()->find(ZELNetworkingDataObjectkey);
+  // A refusal carries the envelope's message, detail and data.
+  const auto refused = outcome(client->parseData(
+      Data::copy(std::string_view(
+          R"({"status":"failure","code":1234,"message":"No such user","message_detail":"id 7","data":{"id":7}})")),
+      404));
+  ASSERT_FALSE(refused.ok());
+  EXPECT_EQ(refused.error().domain(), ZELNetworkingErrorDomain);
+  EXPECT_EQ(refused.error().code(), 1234);
+  EXPECT_EQ(refused.error().localizedDescription(), "No such user");
+  EXPECT_EQ(refused.error().localizedFailureReason(), "id 7");
+  const auto* data = refused.error().userInfo()->find(ZELNetworkingDataObjectkey);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(std::get<boost::json::value>(*data), boost::json::parse(R"({"id":7})"));
-
-  // Without an envelope: the service error of code 0 with the apology.
-  const auto apology = outcome(client->parseResponse(nullptr));
-  ASSERT_FALSE(apology.ok());
-  EXPECT_EQ(apology.error().code(), 0);
-  EXPECT_EQ(apology.error().localizedDescription(),
-            "Something went wrong on our end. Sorry about that.");
 
   // No body, or one the JSON reader refuses.
   const auto missing = outcome(client->parseData(std::nullopt, 200));
@@ -606,7 +500,7 @@ TEST_F(ClientTests, RefusedBodiesBecomeErrorsWithTheirFields) {
   EXPECT_EQ(missing.error().domain(), NSURLErrorDomain);
   EXPECT_EQ(missing.error().code(), 2006);
   EXPECT_EQ(missing.error().localizedDescription(), "nil payload");
-  const auto html = parseText(*client, "<html>Bad gateway</html>", 502);
+  const auto html = outcome(client->parseData(Data::copy(std::string_view("<html>")), 502));
   ASSERT_FALSE(html.ok());
   EXPECT_EQ(html.error().domain(), NSCocoaErrorDomain);
   EXPECT_EQ(html.error().code(), 3840);

@@ -1,6 +1,6 @@
 // Reporting: the network metrics record (its naming rules as tables, and records read from the
-// real session's metrics against the loopback server), the HAR export of real requests, the
-// reporting hub's slots and operations, and the error record's rules.
+// real session's metrics against the loopback server, beside the HAR export of the same
+// requests), the reporting hub's slots and operations, and the error record's rules.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -9,7 +9,6 @@
 #include <boost/json/serialize.hpp>
 
 #include "support/AssertionCapture.h"
-#include "support/NginxServer.h"
 #include "support/RecordingDelegate.h"
 #include "zel/reporting/ZELHARExport.h"
 #include "zel/reporting/ZELNetworkMetrics.h"
@@ -36,11 +35,10 @@ class Reporting : public ::testing::Test {
     ZELNetworkingReporting::reset();
     ZELNetworkingReporting::configureErrorReportingBlock(nullptr);
   }
-  // Runs a completion-handler task (on the fixture's session unless told otherwise): its outcome,
-  // and the metrics the delegate was given.
-  ZELHARTask run(URLRequest request, std::shared_ptr<URLSession> on = nullptr) {
+  // Runs a completion-handler task: its outcome, and the metrics the delegate was given.
+  ZELHARTask run(URLRequest request) {
     test::OutcomeWaiter waiter;
-    auto task = (on ? on : session)->dataTaskWithRequest(std::move(request), waiter.handler());
+    auto task = session->dataTaskWithRequest(std::move(request), waiter.handler());
     task->resume();
     auto outcome = waiter.wait();
     EXPECT_TRUE(outcome.has_value() && delegate->waitFor(task->taskIdentifier(), "metrics"));
@@ -67,7 +65,7 @@ class Reporting : public ::testing::Test {
 
 // ---- the network metrics record -------------------------------------------------------------
 
-TEST_F(Reporting, MetricsPathsTLSNamesAndFetchTypes) {
+TEST_F(Reporting, MetricsPathsTLSNamesFetchTypesAndSources) {
   const std::vector<std::tuple<std::string, std::string, std::string>> paths = {
       // request path, raw_path, path
       {"/api/users/me", "/api/users/me/", "/api/users/me/"},
@@ -76,7 +74,6 @@ TEST_F(Reporting, MetricsPathsTLSNamesAndFetchTypes) {
       {"/i/abc.jpg", "/i/abc.jpg", "$.jpg"},
       {"/media/ab/cd.m3u8", "/media/ab/cd.m3u8", "$.m3u8"},
       {"/f/x.JPG", "/f/x.JPG", "/f/x.JPG"},
-      {"/doc.pdf", "/doc.pdf", "/doc.pdf"},
       {"/a/.profile", "/a/.profile/", "/a/.profile/"},
   };
   for (const auto& [requestPath, raw, aggregated] : paths) {
@@ -92,22 +89,13 @@ TEST_F(Reporting, MetricsPathsTLSNamesAndFetchTypes) {
   EXPECT_TRUE(reports.messages().empty());
   EXPECT_EQ(ZELNetworkMetrics::TLSVersionName(0x0301), "unknown");
   EXPECT_EQ(ZELNetworkMetrics::resourceFetchTypeName(7), std::nullopt);
+  EXPECT_EQ(ZELNetworkMetrics::networkMetricsWithSessionTaskMetrics(std::string("other")), nullptr);
   EXPECT_EQ(reports.count("Apple is adding new TLS?"), 1u);
   EXPECT_EQ(reports.count("Apple is adding new fetch type?"), 1u);
-}
+  EXPECT_TRUE(reports.messages().at(2).starts_with("unexpected metric type: "));
 
-TEST_F(Reporting, MetricsSourcesAreChosenByExactType) {
-  URLSessionTaskMetrics platform;
-  platform.taskInterval.duration = 250ms;
-  const auto fromPlatform =
-      ZELNetworkMetrics::networkMetricsWithSessionTaskMetrics(platform, Error("d", -1001));
-  ASSERT_TRUE(fromPlatform);
-  EXPECT_EQ(
-      boost::json::serialize(fromPlatform->toJSONDictionary()),
-      R"({"metrics":{"transport":"NSURLSession"},"dimensions":{"task_duration":2.5E2,"error_code":-1001}})");
-
-  // Another stack: the duration spans its transactions, the declared length stands in for an
-  // uncounted decoded body.
+  // The source is chosen by its exact type (the platform's: see the hub test). Another stack: the
+  // duration spans its transactions, the declared length stands in for an uncounted decoded body.
   URLSessionTaskTransactionMetrics first;
   first.fetchStartDate = Date{} + 1s;
   URLSessionTaskTransactionMetrics last;
@@ -117,6 +105,7 @@ TEST_F(Reporting, MetricsSourcesAreChosenByExactType) {
       std::make_shared<const HTTPURLResponse>(*URL::URLWithString("https://a.test/x"), 200,
                                               "HTTP/2", HTTPHeaders{{"Content-Length", "512"}});
   last.responseEndDate = Date{} + 1500ms;
+  last.negotiatedTLSProtocolVersion = 0x0304;
   const auto fromCronet =
       ZELNetworkMetrics::networkMetricsWithSessionTaskMetrics(CronetMetrics{{first, last}});
   ASSERT_TRUE(fromCronet);
@@ -125,24 +114,33 @@ TEST_F(Reporting, MetricsSourcesAreChosenByExactType) {
   EXPECT_EQ(fromCronet->response_size, 512);
   EXPECT_EQ(fromCronet->request_size, 120);
   EXPECT_EQ(fromCronet->raw_path, "/x/");
-
-  EXPECT_EQ(ZELNetworkMetrics::networkMetricsWithSessionTaskMetrics(std::string("other")), nullptr);
-  EXPECT_EQ(reports.count(), 1u);
-  EXPECT_TRUE(reports.messages().at(0).starts_with("unexpected metric type: "));
+  EXPECT_EQ(fromCronet->tls_version, "TLSv13");
 }
 
-TEST_F(Reporting, MetricsRecordsReadWhatTheSessionMeasured) {
-  server.route("/api/items", MockResponse{.headers = {{"x-zelvo-rid", "rid-1"}, {"x-cdn", "edge"}},
-                                          .body = std::string(300, 'r')});
-  auto request = test::requestFor(server.url("/api/items"));
-  request.setHTTPMethod("POST");
-  request.setValue("gzip", "Content-Encoding");
-  request.setHTTPBody(Data::copy(std::string(200, 'q')));
-  const auto first = ZELNetworkMetrics(run(request).metrics).toJSONDictionary();
-  const auto second = ZELNetworkMetrics(run(request).metrics).toJSONDictionary();
-  EXPECT_EQ(first.at("dimensions").as_object().at("reused_connection"), false);
+// The same real requests read as metrics records and as a HAR log. A redirect gives two HAR
+// entries, an upload its post data; every entry has HAR 1.2's required fields and its timings
+// add up to its time; credentials are redacted unless asked for.
+TEST_F(Reporting, SessionMeasurementsBecomeMetricsRecordsAndHAREntries) {
+  server.route("/old", MockResponse{.status = 302, .headers = {{"Location", "/i/abc.jpg?x=1"}}});
+  server.route("/i/abc.jpg", MockResponse{.headers = {{"Content-Type", "application/json"}},
+                                          .body = R"({"ok":true})"});
+  server.route("/upload", MockResponse{.headers = {{"x-zelvo-rid", "rid-1"}, {"x-cdn", "edge"}},
+                                       .body = std::string(300, 'r')});
+  auto redirected = test::requestFor(server.url("/old"));
+  redirected.setValue("Bearer secret", "Authorization");
+  redirected.setValue("c=crumb", "Cookie");
+  auto upload = test::requestFor(server.url("/upload"));
+  upload.setHTTPMethod("POST");
+  upload.setValue("text/plain", "Content-Type");
+  upload.setValue("gzip", "Content-Encoding");
+  upload.setHTTPBody(Data::copy(std::string(200, 'q')));
+  const auto fresh = ZELNetworkMetrics(run(upload).metrics).toJSONDictionary();
+  const std::vector<ZELHARTask> tasks = {run(redirected), run(upload)};
+
+  EXPECT_EQ(fresh.at("dimensions").as_object().at("reused_connection"), false);
+  const auto second = ZELNetworkMetrics(tasks[1].metrics).toJSONDictionary();
   expectMembers(second.at("metrics"),
-                R"({"host":"127.0.0.1","raw_path":"/api/items/","method":"POST",)"
+                R"({"host":"127.0.0.1","raw_path":"/upload/","method":"POST",)"
                 R"("network_protocol":"http/1.1","request_id":"rid-1","cdn":"edge",)"
                 R"("fetch_from":"network"})");
   expectMembers(second.at("dimensions"),
@@ -151,54 +149,8 @@ TEST_F(Reporting, MetricsRecordsReadWhatTheSessionMeasured) {
                 R"("is_request_body_gzipped":true,"reused_connection":true})");
   EXPECT_FALSE(second.at("metrics").as_object().contains("tls_version"));
   EXPECT_GT(second.at("dimensions").as_object().at("response_headers_size").as_int64(), 0);
-
-  // An image folds into its type's path; a refused connection carries its error's code.
-  server.route("/i/abc.jpg", MockResponse{.body = "img"});
-  for (const auto& [url, path, errorCode] :
-       {std::tuple{server.url("/i/abc.jpg"), "$.jpg", 0},
-        std::tuple{std::string("http://127.0.0.1:1/api/x"), "/api/x/", -1004}}) {
-    const auto ran = run(test::requestFor(url));
-    const auto record = ZELNetworkMetrics(ran.metrics, ran.result.error).toJSONDictionary();
-    EXPECT_EQ(record.at("metrics").as_object().at("path").as_string(), path) << url;
-    const auto& dimensions = record.at("dimensions").as_object();
-    EXPECT_EQ(dimensions.contains("error_code") ? dimensions.at("error_code").as_int64() : 0,
-              errorCode)
-        << url;
-  }
-}
-
-TEST_F(Reporting, MetricsNameTheNegotiatedProtocolAndTLSVersionOverHTTPS) {
-  if (!test::NginxServer::available()) GTEST_SKIP() << "nginx or openssl is not installed";
-  test::NginxServer nginx(test::NginxServer::Options{.plainHTTPListener = false});
-  auto config = URLSessionConfiguration::ephemeralSessionConfiguration();
-  config.trustedCAFile = nginx.caFile();
-  auto tls = URLSession::sessionWithConfiguration(config, delegate);
-  const auto record =
-      ZELNetworkMetrics(run(test::requestFor(nginx.httpsURL("/envelope")), tls).metrics);
-  EXPECT_EQ(record.network_protocol, "h2");
-  EXPECT_TRUE(record.tls_version == "TLSv13" || record.tls_version == "TLSv12")
-      << record.tls_version.value_or("<absent>");
-  EXPECT_EQ(record.status_code, 200);
-}
-
-// ---- HAR export ------------------------------------------------------------------------------
-
-// A redirect gives two entries, an upload its post data; every entry has HAR 1.2's required
-// fields and its timings add up to its time; credentials are redacted unless asked for.
-TEST_F(Reporting, HARRedirectsAndUploadsBecomeCompleteEntries) {
-  server.route("/old", MockResponse{.status = 302, .headers = {{"Location", "/new?x=1"}}});
-  server.route("/new", MockResponse{.headers = {{"Content-Type", "application/json"}},
-                                    .body = R"({"ok":true})"});
-  server.route("/upload", MockResponse{.body = "stored"});
-  auto redirected = test::requestFor(server.url("/old"));
-  redirected.setValue("Bearer secret", "Authorization");
-  auto upload = test::requestFor(server.url("/upload"));
-  upload.setHTTPMethod("POST");
-  upload.setValue("multipart/form-data; boundary=b", "Content-Type");
-  const std::string body =
-      "--b\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nv\r\n--b--\r\n";
-  upload.setHTTPBody(Data::copy(std::string_view(body)));
-  const std::vector<ZELHARTask> tasks = {run(redirected), run(upload)};
+  // An image folds into its type's path.
+  EXPECT_EQ(ZELNetworkMetrics(tasks[0].metrics).path, "$.jpg");
 
   const boost::json::value har = ZELHARLogForTasks(tasks);
   EXPECT_EQ(har.at_pointer("/log/version"), "1.2");
@@ -228,24 +180,27 @@ TEST_F(Reporting, HARRedirectsAndUploadsBecomeCompleteEntries) {
   }
 
   EXPECT_EQ(entries[0].at_pointer("/response/status"), 302);
-  EXPECT_EQ(entries[0].at_pointer("/response/redirectURL"), "/new?x=1");
+  EXPECT_EQ(entries[0].at_pointer("/response/redirectURL"), "/i/abc.jpg?x=1");
   EXPECT_EQ(entries[0].at("serverIPAddress"), "127.0.0.1");
   EXPECT_EQ(entries[1].at_pointer("/request/queryString/0/name"), "x");
   EXPECT_EQ(entries[1].at_pointer("/response/content/text"), R"({"ok":true})");
-  EXPECT_EQ(entries[2].at_pointer("/request/postData/mimeType"), "multipart/form-data; boundary=b");
-  EXPECT_EQ(entries[2].at_pointer("/request/bodySize"), static_cast<std::int64_t>(body.size()));
+  EXPECT_EQ(entries[2].at_pointer("/request/postData/mimeType"), "text/plain");
+  EXPECT_EQ(entries[2].at_pointer("/request/bodySize"), 200);
 
   // Credentials are redacted unless asked for.
   const auto text = boost::json::serialize(har);
-  EXPECT_EQ(text.find("Bearer secret"), std::string::npos);
   EXPECT_NE(text.find(R"("[redacted]")"), std::string::npos);
-  const auto withCredentials = ZELHARLogForTasks({tasks[0]}, {.includeCredentials = true});
-  EXPECT_NE(boost::json::serialize(withCredentials).find(R"("Bearer secret")"), std::string::npos);
+  const auto withCredentials =
+      boost::json::serialize(ZELHARLogForTasks({tasks[0]}, {.includeCredentials = true}));
+  for (const char* credential : {"Bearer secret", "c=crumb"}) {
+    EXPECT_EQ(text.find(credential), std::string::npos) << credential;
+    EXPECT_NE(withCredentials.find(credential), std::string::npos) << credential;
+  }
 }
 
 // ---- the reporting hub and the error record --------------------------------------------------
 
-TEST_F(Reporting, HubSlotsAndOperationsFollowTheirRules) {
+TEST_F(Reporting, HubSlotsOperationsAndTheErrorRecordFollowTheirRules) {
   URLSessionTaskMetrics metrics;
   metrics.taskInterval.duration = 5ms;
   // Nothing installed: reports are dropped after one report each.
@@ -257,10 +212,10 @@ TEST_F(Reporting, HubSlotsAndOperationsFollowTheirRules) {
 
   std::vector<std::string> first, second, errors;
   reportNetworkingInto(first);
-  ZELNetworkingReporting::reportSessionTaskMetrics(metrics);
+  ZELNetworkingReporting::reportSessionTaskMetrics(metrics, Error("d", -1001));
   EXPECT_EQ(first,
             std::vector<std::string>{R"(network_metrics {"metrics":{"transport":"NSURLSession"},)"
-                                     R"("dimensions":{"task_duration":5E0}})"});
+                                     R"("dimensions":{"task_duration":5E0,"error_code":-1001}})"});
 
   // A second installation is reported and replaces the first; after reset, none is reported.
   reportNetworkingInto(second);
@@ -271,43 +226,34 @@ TEST_F(Reporting, HubSlotsAndOperationsFollowTheirRules) {
   ZELNetworkingReporting::reset();
   reportNetworkingInto(second);
   EXPECT_EQ(reports.count("Can configureNetworkingReportingBlock only once!"), 1u);
-
-  // The error slot survives reset.
-  ZELNetworkingReporting::configureErrorReportingBlock([&errors](const boost::json::object& error) {
-    errors.push_back(boost::json::serialize(error));
-  });
-  ZELNetworkingReporting::reset();
-  ZELNetworkingReporting::reportNetworkError(std::make_shared<const ZELNetworkError>(
-      Error("NSURLErrorDomain", -1001), URLRequest(), URLSessionTaskMetrics{}));
-  EXPECT_EQ(
-      errors,
-      std::vector<std::string>{
-          R"({"dimensions":{"remote_ip":"","host":"","path":""},"errors":{"domain":"NSURLErrorDomain","code":-1001,"status_code":0}})"});
-
   // Unknown metrics: reported by the record, nothing sent.
-  reportNetworkingInto(second);
   ZELNetworkingReporting::reportSessionTaskMetrics(std::string("other"));
   EXPECT_EQ(second.size(), 1u);
-}
 
-TEST_F(Reporting, ErrorRecordAddressesComeFromTheLastTransaction) {
+  // The error record's path gets the trailing "/" unless it has an extension; the root too.
   for (const auto& [url, path] :
        {std::pair{"http://h.test/api/users/me", "/api/users/me/"},
         std::pair{"http://h.test/i/abc.jpg", "/i/abc.jpg"}, std::pair{"http://h.test/", "//"}}) {
     EXPECT_EQ(ZELNetworkError::rawPathFromRequest(URLRequest(*URL::URLWithString(url))), path);
   }
+  // The error slot survives reset. The record's addresses come from the last transaction; not
+  // an HTTP response: no status, the host from the request.
+  ZELNetworkingReporting::configureErrorReportingBlock([&errors](const boost::json::object& error) {
+    errors.push_back(boost::json::serialize(error));
+  });
+  ZELNetworkingReporting::reset();
   URLSessionTaskTransactionMetrics last;
   last.request = URLRequest(*URL::URLWithString("http://request.test/x"));
   last.response = std::make_shared<const URLResponse>(URL::URLWithString("http://other.test/"),
                                                       std::nullopt, -1, std::nullopt);
   last.remoteAddress = "10.1.2.3";
-  URLSessionTaskMetrics metrics;
   metrics.transactionMetrics = {last};
-  // Not an HTTP response: no status, the host from the request.
+  ZELNetworkingReporting::reportNetworkError(std::make_shared<const ZELNetworkError>(
+      Error("NSURLErrorDomain", -1001), URLRequest(), metrics));
   EXPECT_EQ(
-      boost::json::serialize(
-          ZELNetworkError(std::nullopt, URLRequest(), metrics).toJSONDictionary()),
-      R"({"dimensions":{"remote_ip":"10.1.2.3","host":"request.test","path":"/x/"},"errors":{"domain":"","code":0,"status_code":0}})");
+      errors,
+      std::vector<std::string>{
+          R"({"dimensions":{"remote_ip":"10.1.2.3","host":"request.test","path":"/x/"},"errors":{"domain":"NSURLErrorDomain","code":-1001,"status_code":0}})"});
 }
 
 }  // namespace
