@@ -1,8 +1,6 @@
 // Request building: a path, a method and parameters become a signed request with its URL,
 // headers and body.
 
-#include <openssl/evp.h>
-
 #include <string>
 #include <vector>
 
@@ -30,15 +28,6 @@ constexpr const char* kFormBodyMethod =
 
 constexpr const char* kTokenRefreshPath = "/v3/tokens/refresh";
 constexpr std::size_t kGzipThreshold = 150;
-
-std::string base64(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3), '\0');
-  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                      reinterpret_cast<const unsigned char*>(bytes.data()),
-                                      static_cast<int>(bytes.size()));
-  out.resize(static_cast<std::size_t>(written));
-  return out;
-}
 
 bool isQueryMethod(ZELHTTPMethod method) {
   return ZELHTTPMethodPutsParametersInQuery(method);
@@ -240,7 +229,8 @@ URLRequest ZELNetworkingClient::createRequestWithURL(
       const std::string clientID = authenticationProvider->clientID();
       const std::string clientSecret = authenticationProvider->clientSecret();
       if (!clientID.empty() && !clientSecret.empty()) {
-        request.setValue("Basic " + base64(clientID + ":" + clientSecret), "Authorization");
+        request.setValue("Basic " + zel_base64EncodedString(clientID + ":" + clientSecret),
+                         "Authorization");
         return request;
       }
     }

@@ -1,6 +1,7 @@
 #include "zel/foundation/ZELDataAdditions.h"
 
 #include <libdeflate.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <memory>
@@ -80,6 +81,15 @@ std::string zel_hexString(const Data& data) {
     hex[2 * i + 1] = kDigits[bytes[i] & 0x0F];
   }
   return hex;
+}
+
+std::string zel_base64EncodedString(std::string_view bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3), '\0');
+  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                      reinterpret_cast<const unsigned char*>(bytes.data()),
+                                      static_cast<int>(bytes.size()));
+  out.resize(static_cast<std::size_t>(written));
+  return out;
 }
 
 }  // namespace zel

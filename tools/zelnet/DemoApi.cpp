@@ -1,6 +1,5 @@
 #include "DemoApi.h"
 
-#include <openssl/evp.h>
 #include <openssl/sha.h>
 
 #include <atomic>
@@ -31,15 +30,6 @@ MockResponse envelope(int httpStatus, std::int64_t code, const boost::json::valu
       .status = httpStatus,
       .headers = {{"Content-Type", "application/json"}, {"x-zelvo-rid", "demo-request"}},
       .body = boost::json::serialize(body)};
-}
-
-std::string base64(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3), '\0');
-  const int written = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                      reinterpret_cast<const unsigned char*>(bytes.data()),
-                                      static_cast<int>(bytes.size()));
-  out.resize(static_cast<std::size_t>(written));
-  return out;
 }
 
 std::string sha256(std::string_view bytes) {
@@ -123,7 +113,8 @@ class DemoApi {
   MockResponse refresh(const MockRequest& request) {
     const auto* authorization = request.headers.find("Authorization");
     const std::string expected =
-        "Basic " + base64(credentials_.clientID + ":" + credentials_.clientSecret);
+        "Basic " +
+        zel::zel_base64EncodedString(credentials_.clientID + ":" + credentials_.clientSecret);
     if (request.method != "POST" || !authorization || *authorization != expected) {
       return envelope(401, 3, nullptr, "The client credentials were refused");
     }

@@ -1,8 +1,9 @@
 #pragma once
-// Byte-buffer utilities: gzip and hexadecimal text.
+// Byte-buffer utilities: gzip, hexadecimal text and Base64.
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "zel/platform/Data.h"
 
@@ -19,5 +20,8 @@ namespace zel {
 
 /// Two lowercase hexadecimal digits per byte, in byte order.
 [[nodiscard]] std::string zel_hexString(const Data& data);
+
+/// The standard Base64 encoding (RFC 4648, with padding, no line breaks).
+[[nodiscard]] std::string zel_base64EncodedString(std::string_view bytes);
 
 }  // namespace zel
