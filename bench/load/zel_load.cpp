@@ -34,6 +34,8 @@
 #include <vector>
 
 #include "zel/client/ZELNetworkingClient.h"
+#include "zel/client/ZELNetworkingClientNotifications.h"
+#include "zel/platform/NotificationCenter.h"
 #include "zel/reporting/ZELNetworkingReporting.h"
 #include "zel/transport/URLSession.h"
 #include "zel/transport/ZELNetworkingSessionDelegate.h"
@@ -237,7 +239,8 @@ class BearerToken : public zel::ZELNetworkingAPIAuthenticationProvider {
 };
 
 // reporting: both switches on, so every request is also measured and reported (to callbacks
-// that drop the reports), as an application that logs its network metrics would run.
+// that drop the reports), and the three request notifications observed, as an application that
+// logs its network metrics and watches its requests would run.
 LaneResult runClient(const Options& o, bool reporting) {
   const auto url = zel::URL::URLWithString(o.url);
   if (!url || !url->host()) {
@@ -254,13 +257,29 @@ LaneResult runClient(const Options& o, bool reporting) {
   const zel::ParameterDictionary noParameters;
   zel::ZELNetworkingClient::setShouldLogNetworkMetrics(reporting);
   zel::ZELNetworkingClient::setShouldLogNetworkErrors(reporting);
-  return runChains(o, reporting ? "client-report" : "client", [&](std::function<void(bool)> done) {
-    client->getPath(path, noParameters, false, zel::ZELAPIClientRequestPriority::Default)
-        .future.onComplete(
-            [done = std::move(done)](const zel::Result<std::shared_ptr<zel::ZELAPIResponse>>& r) {
+  std::vector<zel::ObserverToken> observers;
+  for (const char* name : {zel::ZELNetworkingClientRequestWillStartNotification,
+                           zel::ZELNetworkingClientRequestDidFinishNotification,
+                           zel::ZELNetworkingClientRequestDidCollectMetricsNotification}) {
+    if (reporting) {
+      observers.push_back(zel::NotificationCenter::defaultCenter().addObserverForName(
+          name, client.get(), [](const zel::Notification&) {}));
+    }
+  }
+  const auto removeObservers = [&observers] {
+    for (const auto& token : observers)
+      zel::NotificationCenter::defaultCenter().removeObserver(token);
+  };
+  auto result =
+      runChains(o, reporting ? "client-report" : "client", [&](std::function<void(bool)> done) {
+        client->getPath(path, noParameters, false, zel::ZELAPIClientRequestPriority::Default)
+            .future.onComplete([done = std::move(done)](
+                                   const zel::Result<std::shared_ptr<zel::ZELAPIResponse>>& r) {
               done(r.ok() && r.value() && r.value()->success);
             });
-  });
+      });
+  removeObservers();
+  return result;
 }
 
 void runMemory(const Options& o) {

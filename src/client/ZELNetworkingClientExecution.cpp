@@ -190,7 +190,7 @@ ZELAPIResponseFuture ZELNetworkingClient::runTriple(const ZELRequestTaskResultTr
         self->reportDidFinish(*report, result);
         return self->judgeResult(result, report->task, streaming, responseHeaderBlock, customBlock);
       });
-  reportWillStart(*report);
+  reportWillStart(report);
 
   auto refined = judged.flatMapError(ZELExecutor::background(), [report](const Error& error) {
     return ZELAPIResponseFuture::withError(zel_errorWithUpdatedCode(

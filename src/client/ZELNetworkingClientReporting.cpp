@@ -14,36 +14,46 @@
 
 namespace zel {
 
-void ZELNetworkingClient::reportWillStart(const RequestReport& report) const {
+void ZELNetworkingClient::reportWillStart(
+    const std::shared_ptr<const RequestReport>& report) const {
   auto& center = NotificationCenter::defaultCenter();
   // A notification nobody observes is not built: posting it would reach no one.
   if (center.hasObserversForName(ZELNetworkingClientRequestWillStartNotification, this)) {
     std::map<std::string, std::any> userInfo;
-    if (report.clientTask) {
-      userInfo.emplace(ZELNetworkingClientNotificationRequestKey, report.clientTask->request());
+    if (report->clientTask) {
+      userInfo.emplace(ZELNetworkingClientNotificationRequestKey, report->clientTask->request());
     }
     center.postNotificationName(ZELNetworkingClientRequestWillStartNotification, this,
                                 std::move(userInfo));
   }
-  if (!report.clientTask) return;
-  // Whether anyone observes did-collect-metrics is asked when the metrics arrive; only then does
-  // the notification take its trip to the background executor. The sender stays alive meanwhile.
-  report.clientTask->metricsFuture().executor(
+  if (!report->clientTask) return;
+  // Metrics usually arrive just before the task ends; the result step, already on the background
+  // executor, then posts did-collect-metrics itself. Metrics that arrive after the result step
+  // take their own trip to the background executor. The sender stays alive meanwhile.
+  report->clientTask->metricsFuture().executor(
       ZELExecutor::immediate(),
-      [self = shared_from_this(),
-       clientTask = report.clientTask](const URLSessionTaskMetrics& metrics) {
-        if (!NotificationCenter::defaultCenter().hasObserversForName(
-                ZELNetworkingClientRequestDidCollectMetricsNotification, self.get())) {
+      [self = shared_from_this(), report](const URLSessionTaskMetrics& metrics) {
+        int expected = MetricsHandoff::kPending;
+        if (report->metricsHandoff.state.compare_exchange_strong(expected,
+                                                                 MetricsHandoff::kMetricsArrived)) {
           return;
         }
-        ZELExecutor::background()->execute([self, clientTask, metrics] {
-          NotificationCenter::defaultCenter().postNotificationName(
-              ZELNetworkingClientRequestDidCollectMetricsNotification, self.get(),
-              {{ZELNetworkingClientNotificationRequestKey, clientTask->request()},
-               {ZELNetworkingClientNotificationMetricsKey, metrics}});
-        });
+        ZELExecutor::background()->execute(
+            [self, report, metrics] { self->postDidCollectMetrics(*report, metrics); });
       },
       nullptr);
+}
+
+void ZELNetworkingClient::postDidCollectMetrics(const RequestReport& report,
+                                                const URLSessionTaskMetrics& metrics) const {
+  auto& center = NotificationCenter::defaultCenter();
+  if (!center.hasObserversForName(ZELNetworkingClientRequestDidCollectMetricsNotification, this)) {
+    return;
+  }
+  center.postNotificationName(
+      ZELNetworkingClientRequestDidCollectMetricsNotification, this,
+      {{ZELNetworkingClientNotificationRequestKey, report.clientTask->request()},
+       {ZELNetworkingClientNotificationMetricsKey, metrics}});
 }
 
 void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
@@ -58,19 +68,26 @@ void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
     networkRecorder_->insertHTTPTransactionAsyncIfCapturing(result);
   }
   auto& center = NotificationCenter::defaultCenter();
-  if (!center.hasObserversForName(ZELNetworkingClientRequestDidFinishNotification, this)) return;
-  std::map<std::string, std::any> userInfo;
-  if (report.clientTask) {
-    std::shared_ptr<const URLResponse> response = report.clientTask->response();
-    if (!response) {
-      response = std::make_shared<const URLResponse>(std::nullopt, std::nullopt,
-                                                     URLResponse::kUnknownLength, std::nullopt);
+  if (center.hasObserversForName(ZELNetworkingClientRequestDidFinishNotification, this)) {
+    std::map<std::string, std::any> userInfo;
+    if (report.clientTask) {
+      std::shared_ptr<const URLResponse> response = report.clientTask->response();
+      if (!response) {
+        response = std::make_shared<const URLResponse>(std::nullopt, std::nullopt,
+                                                       URLResponse::kUnknownLength, std::nullopt);
+      }
+      userInfo.emplace(ZELNetworkingClientNotificationRequestKey, report.clientTask->request());
+      userInfo.emplace(ZELNetworkingClientNotificationResponseKey, std::move(response));
     }
-    userInfo.emplace(ZELNetworkingClientNotificationRequestKey, report.clientTask->request());
-    userInfo.emplace(ZELNetworkingClientNotificationResponseKey, std::move(response));
+    center.postNotificationName(ZELNetworkingClientRequestDidFinishNotification, this,
+                                std::move(userInfo));
   }
-  center.postNotificationName(ZELNetworkingClientRequestDidFinishNotification, this,
-                              std::move(userInfo));
+  if (report.clientTask &&
+      report.metricsHandoff.state.exchange(MetricsHandoff::kResultStepPassed) ==
+          MetricsHandoff::kMetricsArrived) {
+    const auto metrics = report.clientTask->metricsFuture().peek();
+    if (metrics && metrics->ok()) postDidCollectMetrics(report, metrics->value());
+  }
 }
 
 // The reports wait for the task's metrics (on the background executor); a request whose metrics
@@ -80,6 +97,13 @@ void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
 // Called, on the thread that completes the outcome, for a success while metrics are reported.
 void ZELNetworkingClient::reportSuccess(const RequestReport& report) const {
   if (!report.clientTask || !report.logNetworkMetrics) return;
+  // Metrics that are already here are reported at once when this is a background thread anyway.
+  if (ZELExecutor::isBackgroundThread()) {
+    if (const auto metrics = report.clientTask->metricsFuture().peek()) {
+      if (metrics->ok()) ZELNetworkingReporting::reportSessionTaskMetrics(metrics->value());
+      return;
+    }
+  }
   report.clientTask->metricsFuture().executor(
       ZELExecutor::background(),
       [](const URLSessionTaskMetrics& metrics) {

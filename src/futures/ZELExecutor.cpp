@@ -16,6 +16,8 @@
 namespace zel {
 namespace {
 
+thread_local bool onBackgroundThread = false;
+
 void runGuarded(ZELExecutor::Work& work) noexcept {
   detail::runGuarded(work, "an executor");
 }
@@ -45,6 +47,7 @@ class BackgroundExecutor final : public ZELExecutor {
 
  private:
   void run() {
+    onBackgroundThread = true;
     for (;;) {
       Work work;
       {
@@ -85,6 +88,10 @@ const std::shared_ptr<ZELExecutor>& ZELExecutor::background() {
 const std::shared_ptr<ZELExecutor>& ZELExecutor::main() {
   static const auto* executor = new std::shared_ptr<ZELExecutor>(std::make_shared<MainExecutor>());
   return *executor;
+}
+
+bool ZELExecutor::isBackgroundThread() noexcept {
+  return onBackgroundThread;
 }
 
 bool isMainThread() noexcept {

@@ -30,6 +30,10 @@ class ZELExecutor {
   [[nodiscard]] static const std::shared_ptr<ZELExecutor>& immediate();
   [[nodiscard]] static const std::shared_ptr<ZELExecutor>& background();
   [[nodiscard]] static const std::shared_ptr<ZELExecutor>& main();
+
+  /// True when the caller runs on one of the background executor's threads: work meant for the
+  /// background executor may then run inline instead of taking another trip through its queue.
+  [[nodiscard]] static bool isBackgroundThread() noexcept;
 };
 
 /// True when the caller runs on the main queue (the application's main thread when it handed
