@@ -3,6 +3,7 @@
 // the triple member (result step, refinement, main-queue callbacks), the result step that
 // judges status and body, and the failure step that tells the authentication provider.
 
+#include "RequestReport.h"
 #include "zel/client/ZELNetworkingClient.h"
 #include "zel/foundation/ZELAPIResponseLinkHeader.h"
 #include "zel/foundation/ZELAssertion.h"

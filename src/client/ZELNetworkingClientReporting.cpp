@@ -5,6 +5,7 @@
 
 #include <any>
 
+#include "RequestReport.h"
 #include "zel/client/ZELNetworkingClient.h"
 #include "zel/client/ZELNetworkingClientNotifications.h"
 #include "zel/futures/ZELFutureMap.h"
@@ -33,9 +34,9 @@ void ZELNetworkingClient::reportWillStart(
   report->clientTask->metricsFuture().executor(
       ZELExecutor::immediate(),
       [self = shared_from_this(), report](const URLSessionTaskMetrics& metrics) {
-        int expected = MetricsHandoff::kPending;
-        if (report->metricsHandoff.state.compare_exchange_strong(expected,
-                                                                 MetricsHandoff::kMetricsArrived)) {
+        int expected = detail::MetricsHandoff::kPending;
+        if (report->metricsHandoff.state.compare_exchange_strong(
+                expected, detail::MetricsHandoff::kMetricsArrived)) {
           return;
         }
         ZELExecutor::background()->execute(
@@ -83,8 +84,8 @@ void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
                                 std::move(userInfo));
   }
   if (report.clientTask &&
-      report.metricsHandoff.state.exchange(MetricsHandoff::kResultStepPassed) ==
-          MetricsHandoff::kMetricsArrived) {
+      report.metricsHandoff.state.exchange(detail::MetricsHandoff::kResultStepPassed) ==
+          detail::MetricsHandoff::kMetricsArrived) {
     const auto metrics = report.clientTask->metricsFuture().peek();
     if (metrics && metrics->ok()) postDidCollectMetrics(report, metrics->value());
   }

@@ -402,23 +402,8 @@ class ZELNetworkingClient : public ZELNetworkingClientProtocol,
 
   // The side channels (ZELNetworkingClientReporting.cpp): request notifications, the network
   // recorder, and the metrics and error reports. One report per request, shared by the steps
-  // that need it.
-  // Who posts did-collect-metrics: the result step, when the metrics arrived before it (no extra
-  // hop to the background executor), else the metrics' own listener.
-  struct MetricsHandoff {
-    static constexpr int kPending = 0, kMetricsArrived = 1, kResultStepPassed = 2;
-    std::atomic<int> state{kPending};
-    MetricsHandoff() = default;
-    MetricsHandoff(const MetricsHandoff& other) : state(other.state.load()) {}
-  };
-  struct RequestReport {
-    URLRequest request;
-    std::shared_ptr<URLSessionDataTask> task;
-    std::shared_ptr<ZELNetworkingClientTask> clientTask;
-    bool logNetworkMetrics = false;  // the process-wide switches, read when the request started
-    bool logNetworkErrors = false;
-    mutable MetricsHandoff metricsHandoff{};
-  };
+  // that need it (defined in src/client/RequestReport.h).
+  struct RequestReport;
   void reportWillStart(const std::shared_ptr<const RequestReport>& report) const;
   void postDidCollectMetrics(const RequestReport& report,
                              const URLSessionTaskMetrics& metrics) const;
