@@ -32,13 +32,6 @@ MockResponse envelope(int httpStatus, std::int64_t code, const boost::json::valu
       .body = boost::json::serialize(body)};
 }
 
-std::string sha256(std::string_view bytes) {
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-  return zel::zel_hexString(
-      zel::Data::copy(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest)));
-}
-
 /// The number in "prefix/N/" or "prefix/N"; -1 when there is none.
 int numberAfter(std::string_view path, std::string_view prefix) {
   path.remove_prefix(prefix.size());
@@ -165,7 +158,8 @@ class DemoApi {
   static boost::json::array describe(const std::vector<zel::MockMultipartPart>& parts) {
     boost::json::array described;
     for (const auto& part : parts) {
-      object entry{{"name", part.name}, {"size", part.body.size()}, {"sha256", sha256(part.body)}};
+      object entry{
+          {"name", part.name}, {"size", part.body.size()}, {"sha256", sha256Hex(part.body)}};
       if (part.filename) entry["filename"] = *part.filename;
       if (!part.contentType.empty()) entry["contentType"] = part.contentType;
       described.push_back(std::move(entry));
@@ -225,6 +219,13 @@ class DemoApi {
 };
 
 }  // namespace
+
+std::string sha256Hex(std::string_view bytes) {
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
+  return zel::zel_hexString(
+      zel::Data::copy(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest)));
+}
 
 void installDemoApi(zel::MockServer& server, DemoApiCredentials credentials) {
   auto api = std::make_shared<DemoApi>(std::move(credentials));

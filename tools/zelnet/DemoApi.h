@@ -19,6 +19,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "zel/testing/MockServer.h"
 
@@ -32,5 +33,8 @@ struct DemoApiCredentials {
 /// Installs the demo API on the server (as its fallback handler). The state it keeps (tokens
 /// handed out) is shared by the server's connection threads.
 void installDemoApi(zel::MockServer& server, DemoApiCredentials credentials);
+
+/// The 64 lowercase hexadecimal digits of the bytes' SHA-256, as the API describes uploaded parts.
+[[nodiscard]] std::string sha256Hex(std::string_view bytes);
 
 }  // namespace zelnet

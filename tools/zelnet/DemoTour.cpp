@@ -1,7 +1,5 @@
 #include "DemoTour.h"
 
-#include <openssl/sha.h>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -17,7 +15,6 @@
 #include "ReportCapture.h"
 #include "Waterfall.h"
 #include "zel/client/ZELNetworkingClientNotifications.h"
-#include "zel/foundation/ZELDataAdditions.h"
 #include "zel/multipart/ZELMultipartFormChunk.h"
 #include "zel/platform/URLResponse.h"
 #include "zel/testing/MockServer.h"
@@ -63,13 +60,6 @@ std::string describe(const Outcome& outcome) {
   if (outcome.ok()) return "success";
   return outcome.error().domain() + " " + std::to_string(outcome.error().code()) + " (" +
          outcome.error().localizedDescription() + ")";
-}
-
-std::string sha256Hex(const std::string& bytes) {
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-  return zel::zel_hexString(
-      zel::Data::copy(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest)));
 }
 
 Verdict signedRequest(Tour& tour) {
@@ -165,7 +155,8 @@ Verdict authenticationFailure(Tour& tour) {
   const auto outcome = tour.run(stale.client->getPath("users/me", {}));
   tour.say("GET /v3/users/me/ with a token the API never issued  ->  " + describe(outcome));
   if (outcome.ok() || outcome.error().code() != 2) return "expected the service error code 2";
-  // The provider hears of it on the main queue, before the failure reaches the caller.
+  // The provider hears of it on the main queue, which may run just after the caller saw the
+  // failure.
   for (int i = 0; i < 200 && stale.credentials->accessTokenInvalidCalls() == 0; ++i) {
     std::this_thread::sleep_for(5ms);
   }
