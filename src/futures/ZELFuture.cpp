@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "BackgroundWakeBatch.h"
 #include "zel/foundation/ZELAssertion.h"
 
 namespace zel::detail {
@@ -35,6 +36,10 @@ void reportListenerException() noexcept {
   } catch (...) {
     ZELCAssertionFailure("A future's listener threw an unknown exception");
   }
+}
+
+void prepareToBlock() noexcept {
+  BackgroundWakeBatch::wakeDeferred();
 }
 
 bool waitingWouldBlockMainQueue() {

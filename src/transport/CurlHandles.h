@@ -4,6 +4,7 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace zel::detail {
@@ -48,6 +49,10 @@ class EasyHandlePool {
   using Prepare = CURLcode (*)(CURL* easy, bool cookies, const void* context);
 
   struct Handle {
+    // The URL the handle's last transfer went to, in parts, and as text: the next transfer to
+    // the same URL takes it as it is (libcurl only reads it). Declared first: it outlives easy.
+    CurlUrl url;
+    std::string urlText;
     CurlEasy easy;
     int transfersSinceReset = 0;
   };

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "../futures/BackgroundWakeBatch.h"
 #include "RedirectProposal.h"
 #include "RequestValidation.h"
 #include "RetryPolicy.h"
@@ -80,7 +81,7 @@ void IOState::queueForHost(Transfer& t) {
   t.url = t.request().url()->absoluteString();
   t.hostKey = hostKeyFor(*t.request().url());
   t.priority = t.task->priority();
-  t.lastActivity = SteadyClock::now();
+  t.lastActivity = roundStart;
   const double requestTimeout = t.request().timeoutInterval() != URLRequest::kDefaultTimeoutInterval
                                     ? t.request().timeoutInterval()
                                     : core.configuration().timeoutIntervalForRequest;
@@ -130,10 +131,13 @@ void IOState::detach(Transfer& t) {
   if (!t.easy) return;
   if (t.addedToMulti) curl_multi_remove_handle(multi, t.easy.get());
   t.addedToMulti = false;
-  handles.give({std::move(t.easy), t.easyTransfersSinceReset}, t.cookies, t.easyMayHaveRetried);
+  handles.give({.url = std::move(t.parsedURL),
+                .urlText = std::move(t.parsedURLText),
+                .easy = std::move(t.easy),
+                .transfersSinceReset = t.easyTransfersSinceReset},
+               t.cookies, t.easyMayHaveRetried);
   t.headerList.reset();
   t.resolveList.reset();
-  t.parsedURL.reset();
 }
 
 bool IOState::headReceived(Transfer& t) {
@@ -356,6 +360,7 @@ void SessionCore::ioThreadMain() {
       continue;
     }
     IOState& io = *state;
+    io.roundStart = SteadyClock::now();
     for (auto& command : batch) {
       std::visit(
           [&](auto& c) {
@@ -403,7 +408,10 @@ void SessionCore::ioThreadMain() {
     }
     // Run this round's delegate events here while the delegate queue is idle: a finished task's
     // handler usually starts the next request, which is then sent without any thread hop.
-    delegateQueue_->runPendingInline();
+    {
+      const BackgroundWakeBatch wakeOnce;
+      delegateQueue_->runPendingInline();
+    }
     {
       std::lock_guard lock(mutex_);
       if (!commands_.empty() || stopRequested_) continue;

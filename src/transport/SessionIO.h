@@ -50,6 +50,9 @@ struct IOState {
   // Admitted but never added to libcurl; they end after the admission round.
   std::vector<std::pair<Transfer*, Error>> refusedAtSetUp;
   SteadyClock::time_point nextTimerCheck;
+  // When the loop last woke. Callbacks stamp activity with it: a head's many lines then cost no
+  // clock reads, and the idle timers only need to know the round a byte came in.
+  SteadyClock::time_point roundStart;
   // Whether the environment names a proxy, read once when the session starts: libcurl would
   // read it again for every transfer.
   const bool proxyFromEnvironment;

@@ -73,7 +73,8 @@ struct Transfer {
   bool cookies = false;            // the handle shares the session's cookie store
   bool addedToMulti = false;
   bool freshConnection = false;  // this hop must not reuse a pooled connection
-  CurlUrl parsedURL;  // the hop's URL handed to libcurl in parts, so it is not parsed again
+  CurlUrl parsedURL;          // the hop's URL handed to libcurl in parts, so it is not parsed again
+  std::string parsedURLText;  // the URL parsedURL holds, while it holds one
   CurlSlist headerList;
   CurlSlist resolveList;
   std::optional<Data> uploadBody;

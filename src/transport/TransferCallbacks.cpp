@@ -34,7 +34,7 @@ std::size_t refuseBody(Transfer& t, std::string reason) {
 std::size_t headerCallback(char* buffer, std::size_t size, std::size_t count, void* userdata) {
   auto& t = *static_cast<Transfer*>(userdata);
   const std::size_t length = size * count;
-  t.lastActivity = SteadyClock::now();
+  t.lastActivity = t.io->roundStart;
   if (t.headDone) return length;  // trailers
   switch (t.parser.feed(std::string_view(buffer, length))) {
     case ResponseHeadParser::Outcome::NeedMore:
@@ -55,7 +55,7 @@ std::size_t headerCallback(char* buffer, std::size_t size, std::size_t count, vo
 std::size_t writeCallback(char* buffer, std::size_t size, std::size_t count, void* userdata) {
   auto& t = *static_cast<Transfer*>(userdata);
   const std::size_t length = size * count;
-  t.lastActivity = SteadyClock::now();
+  t.lastActivity = t.io->roundStart;
   if (t.redirecting) {
     // Kept in case the delegate declines the redirect; bounded, the rest is dropped.
     const std::size_t room = kMaxBodyPiece - std::min(kMaxBodyPiece, t.redirectBody.size());

@@ -145,8 +145,15 @@ std::optional<Error> IOState::setUp(Transfer& t) {
 
   OptionSetter set(easy);
   set(CURLOPT_PRIVATE, &t);
-  // A reused handle keeps the text of an earlier URL unless it is cleared.
-  t.parsedURL = urlInParts(*t.request().url());
+  // A reused handle keeps the text of an earlier URL unless it is cleared. Its parts are built
+  // again only for another URL than the handle's last one.
+  if (handle.url && handle.urlText == t.url) {
+    t.parsedURL = std::move(handle.url);
+    t.parsedURLText = std::move(handle.urlText);
+  } else {
+    t.parsedURL = urlInParts(*t.request().url());
+    t.parsedURLText.assign(t.parsedURL ? t.url : std::string_view());
+  }
   if (t.parsedURL) {
     set(CURLOPT_URL, static_cast<const char*>(nullptr));
     set(CURLOPT_CURLU, t.parsedURL.get());

@@ -56,6 +56,27 @@ class URLSessionTest : public ::testing::Test {
   std::shared_ptr<URLSession> session = URLSession::sessionWithConfiguration({}, delegate);
 };
 
+// Handlers run on the I/O thread, whose round of callbacks wakes the background pool once, at its
+// end: a handler that waits for background work it started must still get it.
+TEST_F(URLSessionTest, AHandlerThatWaitsForBackgroundWorkGetsIt) {
+  const auto seven = [] { return ZELFuture<int>::withValue(7); };
+  // The pool's threads started and went to sleep, as in a quiet application.
+  ASSERT_TRUE(ZELFuture<int>::executor(ZELExecutor::background(), seven).wait(5s).ok());
+  std::this_thread::sleep_for(20ms);
+  std::promise<bool> got;
+  session
+      ->dataTaskWithRequest(
+          requestFor(server.url("/")),
+          [&got, seven](auto, auto, auto) {
+            const auto result = ZELFuture<int>::executor(ZELExecutor::background(), seven).wait(5s);
+            got.set_value(result.ok() && result.value() == 7);
+          })
+      ->resume();
+  auto outcome = got.get_future();
+  ASSERT_EQ(outcome.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(outcome.get());
+}
+
 // Handler tasks get decoded bodies over one kept-alive connection, the delegate only their
 // metrics. Framing fields are the session's own: the caller's are never sent.
 TEST_F(URLSessionTest, HandlerTasksGetDecodedBodiesOverOneConnectionAndTheDelegateOnlyMetrics) {
@@ -88,8 +109,11 @@ TEST_F(URLSessionTest, HandlerTasksGetDecodedBodiesOverOneConnectionAndTheDelega
   ASSERT_TRUE(next.outcome && !next.outcome->error);
   EXPECT_EQ(server.connectionCount(), 1u) << "Connection: close was sent";
   EXPECT_FALSE(next.transaction().connectStartDate.has_value());
+  // A handle reused for another URL goes there, not to its last one.
+  ASSERT_TRUE(delegate->fetch(*session, requestFor(server.url("/gz?b=2"))).outcome);
   const auto received = server.requests();
-  ASSERT_EQ(received.size(), 2u) << "a request was smuggled";
+  ASSERT_EQ(received.size(), 3u) << "a request was smuggled";
+  EXPECT_EQ(received[2].target, "/gz?b=2");
   const auto& headers = received[1].headers;
   EXPECT_EQ(headers.value("Cookie"), "sid=abc");
   EXPECT_EQ(headers.value("User-Agent"), "ZELNetworking/1.0");

@@ -50,6 +50,8 @@ namespace detail {
 Error errorFromCurrentException();
 Error waitError(std::int64_t code, const char* text);
 bool waitingWouldBlockMainQueue();
+/// Lets background work the calling thread queued run while it blocks.
+void prepareToBlock() noexcept;
 /// Reports the exception in flight (call from a catch block) as one that a listener let out.
 void reportListenerException() noexcept;
 
@@ -282,6 +284,7 @@ class ZELFuture {
   template <class Rep, class Period>
   [[nodiscard]] Result<T> wait(std::chrono::duration<Rep, Period> timeout) const {
     if (auto done = state_->peek()) return std::move(*done);
+    detail::prepareToBlock();
     if (detail::waitingWouldBlockMainQueue()) {
       return detail::waitError(ZELFutureErrorCodeWaitOnMainQueue,
                                "A future was waited for on the main queue");
