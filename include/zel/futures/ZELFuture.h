@@ -74,16 +74,19 @@ class FutureState {
 
   /// Returns false when the future had already completed.
   bool complete(Result<T>&& result) {
-    std::vector<Callback> callbacks;
+    Callback first;
+    std::vector<Callback> more;
     {
       std::lock_guard lock(mutex_);
       if (result_) return false;
       result_.emplace(std::move(result));
-      callbacks.swap(callbacks_);
+      first.swap(first_);
+      more.swap(more_);
     }
     completed_.notify_all();
     // The result is immutable from here on, so it is read without the lock.
-    for (auto& callback : callbacks) runListener(callback, *result_);
+    if (first) runListener(first, *result_);
+    for (auto& callback : more) runListener(callback, *result_);
     return true;
   }
 
@@ -91,7 +94,12 @@ class FutureState {
     {
       std::lock_guard lock(mutex_);
       if (!result_) {
-        callbacks_.push_back(std::move(callback));
+        // Most futures have one listener: it needs no vector of its own.
+        if (!first_ && more_.empty()) {
+          first_ = std::move(callback);
+        } else {
+          more_.push_back(std::move(callback));
+        }
         return;
       }
     }
@@ -121,7 +129,8 @@ class FutureState {
   mutable std::mutex mutex_;
   mutable std::condition_variable completed_;
   std::optional<Result<T>> result_;
-  std::vector<Callback> callbacks_;
+  Callback first_;               // the first listener, in subscription order
+  std::vector<Callback> more_;  // the listeners after it
 };
 
 /// What `co_await future` waits with: the coroutine resumes with the future's Result, inline on
