@@ -23,7 +23,11 @@ Result<boost::json::value> jsonObjectWithData(std::string_view text, JSONReading
   boost::json::parse_options parseOptions;
   parseOptions.max_depth = kJSONMaxDepth;
   parseOptions.allow_invalid_utf8 = false;
-  boost::json::parser parser(boost::json::storage_ptr(), parseOptions);
+  // The parser's working stack lives here for usual documents, so parsing one allocates only
+  // for the value it builds.
+  unsigned char workingStack[2048];
+  boost::json::parser parser(boost::json::storage_ptr(), parseOptions, workingStack,
+                             sizeof workingStack);
 
   boost::system::error_code ec;
   parser.write(text.data(), text.size(), ec);

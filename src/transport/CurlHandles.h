@@ -50,9 +50,13 @@ class EasyHandlePool {
 
   struct Handle {
     // The URL the handle's last transfer went to, in parts, and as text: the next transfer to
-    // the same URL takes it as it is (libcurl only reads it). Declared first: it outlives easy.
+    // the same URL takes it as it is (libcurl only reads it). Declared before easy, as the
+    // field list: both outlive it.
     CurlUrl url;
     std::string urlText;
+    // Its last transfer's own header field list, and its lines (each ending in a NUL).
+    CurlSlist fields;
+    std::string fieldsText;
     CurlEasy easy;
     int transfersSinceReset = 0;
   };

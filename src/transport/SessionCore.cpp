@@ -133,10 +133,11 @@ void IOState::detach(Transfer& t) {
   t.addedToMulti = false;
   handles.give({.url = std::move(t.parsedURL),
                 .urlText = std::move(t.parsedURLText),
+                .fields = std::move(t.headerList),
+                .fieldsText = std::move(t.headerListText),
                 .easy = std::move(t.easy),
                 .transfersSinceReset = t.easyTransfersSinceReset},
                t.cookies, t.easyMayHaveRetried);
-  t.headerList.reset();
   t.resolveList.reset();
 }
 

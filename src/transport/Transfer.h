@@ -75,7 +75,8 @@ struct Transfer {
   bool freshConnection = false;  // this hop must not reuse a pooled connection
   CurlUrl parsedURL;          // the hop's URL handed to libcurl in parts, so it is not parsed again
   std::string parsedURLText;  // the URL parsedURL holds, while it holds one
-  CurlSlist headerList;
+  CurlSlist headerList;       // the hop's own header fields, unless a shared list serves
+  std::string headerListText;  // its lines, each ending in a NUL
   CurlSlist resolveList;
   std::optional<Data> uploadBody;
   ResponseHeadParser parser;

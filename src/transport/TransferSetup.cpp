@@ -214,12 +214,13 @@ std::optional<Error> IOState::setUp(Transfer& t) {
     }
     set(CURLOPT_HTTPHEADER, shared.get());
   } else {
-    t.headerList.reset();
-    std::string line;
+    // The lines, each ending in a NUL (no field holds one). A handle whose last transfer sent
+    // the same lines sends its list again; API requests repeat their fields.
+    std::string lines;
+    lines.reserve(256);
     auto append = [&](const std::string& name, const std::string& value) {
-      if (!listed || isSessionOwnedField(name)) return;
-      line.assign(name).append(value.empty() ? ";" : ": ").append(value);
-      listed = appendLine(t.headerList, line.c_str());
+      if (isSessionOwnedField(name)) return;
+      lines.append(name).append(value.empty() ? ";" : ": ").append(value).push_back('\0');
     };
     for (const auto& [name, value] : config.HTTPAdditionalHeaders) {
       if (!fields.contains(name)) append(name, value);
@@ -230,7 +231,18 @@ std::optional<Error> IOState::setUp(Transfer& t) {
     };
     if (!isSet("Accept-Encoding")) append("Accept-Encoding", acceptedEncodings());
     if (!isSet("User-Agent") && !config.userAgent.empty()) append("User-Agent", config.userAgent);
-    if (suppressExpect && listed) listed = appendLine(t.headerList, "Expect:");
+    if (suppressExpect) lines.append("Expect:").push_back('\0');
+    if (handle.fields && handle.fieldsText == lines) {
+      t.headerList = std::move(handle.fields);
+      t.headerListText = std::move(handle.fieldsText);
+    } else {
+      t.headerList.reset();
+      for (std::size_t start = 0; listed && start < lines.size();) {
+        listed = appendLine(t.headerList, lines.c_str() + start);
+        start = lines.find('\0', start) + 1;
+      }
+      t.headerListText = listed ? std::move(lines) : std::string();
+    }
     set(CURLOPT_HTTPHEADER, t.headerList.get());
   }
   if (!listed) return setUpFailure(t, CURLE_OUT_OF_MEMORY, "curl_slist_append");

@@ -111,6 +111,27 @@ TEST(HTTPHeaders, NamesMatchCaseInsensitivelyAndKeepTheirFirstSpelling) {
   EXPECT_FALSE(headers.contains("Content-Type"));
   EXPECT_FALSE(headerNameEquals("Accept", "Accept-"));
   EXPECT_EQ(headers, (HTTPHeaders{{"accept", "a/b, c/d"}}));
+
+  // Copies share their fields until one changes; then only that one changes, on any thread.
+  const HTTPHeaders original = headers;
+  std::vector<HTTPHeaders> copies(4, original);
+  std::vector<std::thread> writers;
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    writers.emplace_back([&copies, &original, i] {
+      copies[i].add("Accept", std::to_string(i));
+      copies[i].set("X-Copy", std::to_string(i));
+      EXPECT_EQ(original.value("Accept"), "a/b, c/d");
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  for (std::size_t i = 0; i < copies.size(); ++i) {
+    EXPECT_EQ(copies[i].value("Accept"), "a/b, c/d, " + std::to_string(i));
+    EXPECT_EQ(copies[i].value("X-Copy"), std::to_string(i));
+  }
+  EXPECT_EQ(original, (HTTPHeaders{{"accept", "a/b, c/d"}}));
+  HTTPHeaders moved = std::move(copies[0]);
+  moved.erase("X-Copy");
+  EXPECT_EQ(copies[1].value("X-Copy"), "1");
 }
 
 struct LookupBase {

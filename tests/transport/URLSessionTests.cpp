@@ -105,15 +105,20 @@ TEST_F(URLSessionTest, HandlerTasksGetDecodedBodiesOverOneConnectionAndTheDelega
   EXPECT_FALSE(gz.task->error().has_value());
 
   // The next request reuses the connection and sends the cookie back.
-  const auto next = delegate->fetch(*session, requestFor(server.url("/gz")));
+  auto second = requestFor(server.url("/gz"));
+  second.setValue("2", "X-Step");
+  const auto next = delegate->fetch(*session, second);
   ASSERT_TRUE(next.outcome && !next.outcome->error);
   EXPECT_EQ(server.connectionCount(), 1u) << "Connection: close was sent";
   EXPECT_FALSE(next.transaction().connectStartDate.has_value());
-  // A handle reused for another URL goes there, not to its last one.
-  ASSERT_TRUE(delegate->fetch(*session, requestFor(server.url("/gz?b=2"))).outcome);
+  // A handle reused for another URL and other fields sends those, not its last ones.
+  auto third = requestFor(server.url("/gz?b=2"));
+  third.setValue("3", "X-Step");
+  ASSERT_TRUE(delegate->fetch(*session, third).outcome);
   const auto received = server.requests();
   ASSERT_EQ(received.size(), 3u) << "a request was smuggled";
   EXPECT_EQ(received[2].target, "/gz?b=2");
+  EXPECT_EQ(received[2].headers.value("X-Step"), "3");
   const auto& headers = received[1].headers;
   EXPECT_EQ(headers.value("Cookie"), "sid=abc");
   EXPECT_EQ(headers.value("User-Agent"), "ZELNetworking/1.0");
