@@ -76,34 +76,50 @@ ZELAPIResponseFutureAndCancelToken ZELNetworkingClient::executeDataTaskWithReque
 
   auto self = shared_from_this();
   const bool streaming = streamingEnabled();
-  auto tripleFuture =
-      ZELFutureMap::map(*reqFuture, immediate(),
-                        [self, streaming, priority, uploadProgressBlock,
-                         responseHeaderBlock](const URLRequest& request) {
-                          return self->startTask(request, streaming, priority, uploadProgressBlock,
-                                                 responseHeaderBlock);
-                        });
+  auto start = [self, streaming, priority, uploadProgressBlock,
+                responseHeaderBlock](const URLRequest& request) {
+    return self->startTask(request, streaming, priority, uploadProgressBlock, responseHeaderBlock);
+  };
+  // The mode is read again when the task has started, as the two members are chosen.
+  auto run = [self, priority, uploadProgressBlock = std::move(uploadProgressBlock),
+              responseHeaderBlock = std::move(responseHeaderBlock),
+              customBlock = std::move(customResponseCreationBlock)](
+                 const ZELRequestTaskResultTriple& triple) {
+    return self->streamingEnabled()
+               ? self->executeDataTaskWithRequestWithTripleV2(
+                     triple, priority, uploadProgressBlock, responseHeaderBlock, customBlock)
+               : self->executeDataTaskWithRequestWithTriple(triple, priority, uploadProgressBlock,
+                                                            responseHeaderBlock, customBlock);
+  };
+
+  // Request building usually hands over a request future already resolved: the steps that would
+  // run inline on the immediate executor then run here directly, without futures between them.
+  std::optional<ZELFuture<ZELRequestTaskResultTriple>> tripleFuture;
+  std::optional<ZELAPIResponseFuture> outcome;
+  if (const auto built = reqFuture->peek(); built && built->ok()) {
+    try {
+      auto triple = start(built->value());
+      tripleFuture = ZELFuture<ZELRequestTaskResultTriple>::withValue(triple);
+      outcome = run(triple);
+    } catch (...) {
+      if (!tripleFuture) {
+        tripleFuture = ZELFuture<ZELRequestTaskResultTriple>::withError(
+            detail::errorFromCurrentException());
+      }
+      outcome = ZELAPIResponseFuture::withError(detail::errorFromCurrentException());
+    }
+  } else {
+    tripleFuture = ZELFutureMap::map(*reqFuture, immediate(), std::move(start));
+    outcome = ZELFutureMap::flatMap(*tripleFuture, immediate(), std::move(run));
+  }
   // Cancelling before the request future completes takes effect once the task has started.
-  auto token = ZELCancelToken::initWithExecutor(immediate(), [tripleFuture] {
+  auto token = ZELCancelToken::initWithExecutor(immediate(), [tripleFuture = *tripleFuture] {
     tripleFuture.executor(
         immediate(), [](const ZELRequestTaskResultTriple& triple) { triple.task->cancel(); },
         nullptr);
   });
-  // The mode is read again when the task has started, as the two members are chosen.
-  auto outcome = ZELFutureMap::flatMap(
-      tripleFuture, immediate(),
-      [self, priority, uploadProgressBlock = std::move(uploadProgressBlock),
-       responseHeaderBlock = std::move(responseHeaderBlock),
-       customBlock =
-           std::move(customResponseCreationBlock)](const ZELRequestTaskResultTriple& triple) {
-        return self->streamingEnabled()
-                   ? self->executeDataTaskWithRequestWithTripleV2(
-                         triple, priority, uploadProgressBlock, responseHeaderBlock, customBlock)
-                   : self->executeDataTaskWithRequestWithTriple(
-                         triple, priority, uploadProgressBlock, responseHeaderBlock, customBlock);
-      });
   return ZELAPIResponseFutureAndCancelToken::newWithCancelToken(std::move(token),
-                                                                std::move(outcome));
+                                                                std::move(*outcome));
 }
 
 ZELAPIResponseFuture ZELNetworkingClient::executeDataTaskWithRequestWithTriple(
