@@ -86,8 +86,8 @@ ZELAPIResponseFutureAndCancelToken ZELNetworkingClient::executeDataTaskWithReque
               customBlock = std::move(customResponseCreationBlock)](
                  const ZELRequestTaskResultTriple& triple) {
     return self->streamingEnabled()
-               ? self->executeDataTaskWithRequestWithTripleV2(
-                     triple, priority, uploadProgressBlock, responseHeaderBlock, customBlock)
+               ? self->executeDataTaskWithRequestWithTripleV2(triple, priority, uploadProgressBlock,
+                                                              responseHeaderBlock, customBlock)
                : self->executeDataTaskWithRequestWithTriple(triple, priority, uploadProgressBlock,
                                                             responseHeaderBlock, customBlock);
   };
@@ -103,8 +103,8 @@ ZELAPIResponseFutureAndCancelToken ZELNetworkingClient::executeDataTaskWithReque
       outcome = run(triple);
     } catch (...) {
       if (!tripleFuture) {
-        tripleFuture = ZELFuture<ZELRequestTaskResultTriple>::withError(
-            detail::errorFromCurrentException());
+        tripleFuture =
+            ZELFuture<ZELRequestTaskResultTriple>::withError(detail::errorFromCurrentException());
       }
       outcome = ZELAPIResponseFuture::withError(detail::errorFromCurrentException());
     }
@@ -217,14 +217,16 @@ ZELAPIResponseFuture ZELNetworkingClient::runTriple(const ZELRequestTaskResultTr
   // to the main queue for the provider calls. A success only starts the metrics report, which
   // waits for the metrics on the background executor anyway, so it takes no main-queue hop.
   if (report->logNetworkMetrics) {
-    refined.executor(
-        ZELExecutor::immediate(),
-        [self, report](const std::shared_ptr<ZELAPIResponse>&) { self->reportSuccess(*report); },
-        nullptr);
+    refined.onComplete([self, report](const Result<std::shared_ptr<ZELAPIResponse>>& r) {
+      if (r.ok()) self->reportSuccess(*report);
+    });
   }
-  refined.executor(ZELExecutor::main(), nullptr, [self, report, accessToken](const Error& error) {
-    self->requestFailed(error, report->request, accessToken, report->clientTask);
-    self->reportFailure(*report, error);
+  refined.onComplete([self, report, accessToken](const Result<std::shared_ptr<ZELAPIResponse>>& r) {
+    if (r.ok()) return;
+    ZELExecutor::main()->execute([self, report, accessToken, error = r.error()] {
+      self->requestFailed(error, report->request, accessToken, report->clientTask);
+      self->reportFailure(*report, error);
+    });
   });
   return refined;
 }

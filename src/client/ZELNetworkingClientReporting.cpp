@@ -31,18 +31,18 @@ void ZELNetworkingClient::reportWillStart(
   // Metrics usually arrive just before the task ends; the result step, already on the background
   // executor, then posts did-collect-metrics itself. Metrics that arrive after the result step
   // take their own trip to the background executor. The sender stays alive meanwhile.
-  report->clientTask->metricsFuture().executor(
-      ZELExecutor::immediate(),
-      [self = shared_from_this(), report](const URLSessionTaskMetrics& metrics) {
+  report->clientTask->metricsFuture().onComplete(
+      [self = shared_from_this(), report](const Result<URLSessionTaskMetrics>& metrics) {
+        if (!metrics.ok()) return;
         int expected = detail::MetricsHandoff::kPending;
         if (report->metricsHandoff.state.compare_exchange_strong(
                 expected, detail::MetricsHandoff::kMetricsArrived)) {
           return;
         }
-        ZELExecutor::background()->execute(
-            [self, report, metrics] { self->postDidCollectMetrics(*report, metrics); });
-      },
-      nullptr);
+        ZELExecutor::background()->execute([self, report, metrics = metrics.value()] {
+          self->postDidCollectMetrics(*report, metrics);
+        });
+      });
 }
 
 void ZELNetworkingClient::postDidCollectMetrics(const RequestReport& report,

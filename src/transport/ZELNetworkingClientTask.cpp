@@ -8,16 +8,15 @@ namespace {
 
 constexpr const char* kInitMethod = "-[ZELNetworkingClientTask initWithURLSessionTask:]";
 
-// A pending future and its resolver; the rejecter is dropped: these futures never fail.
+// A pending future and its resolver; these futures never fail.
 template <class Pending>
 Pending makePending() {
   using Future = decltype(Pending::future);
-  typename Future::Resolve resolve;
-  auto future =
-      Future::withBlock([&resolve](typename Future::Resolve resolver, typename Future::Reject) {
-        resolve = std::move(resolver);
-      });
-  return Pending{std::move(future), std::move(resolve)};
+  ZELPromise<typename Future::Value> promise;
+  auto future = promise.future();
+  return Pending{std::move(future), [promise = std::move(promise)](typename Future::Value value) {
+                   promise.resolve(std::move(value));
+                 }};
 }
 
 }  // namespace
