@@ -39,6 +39,12 @@ struct ZELSerialQueue::State {
     tlsRunningQueue = previous;
   }
 
+  // Called with the lock held, after a batch ran: an empty queue takes the batch's storage
+  // back, so a steady stream of items does not grow a new vector each time.
+  void recycle(std::vector<Work>& batch) {
+    if (queue.empty() && queue.capacity() < batch.capacity()) queue.swap(batch);
+  }
+
   void run() {
     std::vector<Work> batch;
     for (;;) {
@@ -53,6 +59,7 @@ struct ZELSerialQueue::State {
       runBatch(batch);
       std::lock_guard lock(mutex);
       running = false;
+      recycle(batch);
     }
     std::lock_guard lock(mutex);
     exited = true;
@@ -77,6 +84,7 @@ struct ZELSerialQueue::State {
       ranAny = true;
       std::lock_guard lock(mutex);
       running = false;
+      recycle(batch);
       if (stopping) {
         leftForWorker = true;  // the queue's thread waits for the runner token to exit
         break;

@@ -121,7 +121,6 @@ void SessionCore::deliverCompletion(const std::shared_ptr<URLSessionTask>& task,
                                     std::optional<Data> body, std::optional<Error> error,
                                     URLSessionTaskMetrics metrics) {
   auto ending = task->complete(kKey, error);
-  // One heap record per completion, moved (not copied) through the queue.
   struct Completion {
     std::shared_ptr<SessionCore> self;
     std::shared_ptr<URLSessionTask> task;
@@ -153,11 +152,19 @@ void SessionCore::deliverCompletion(const std::shared_ptr<URLSessionTask>& task,
     std::lock_guard lock(mutex_);
     ++pendingDeliveries_;
   }
-  auto completion = std::make_shared<Completion>(Completion{shared_from_this(), task,
-                                                            std::move(body), std::move(error),
-                                                            std::move(metrics), std::move(ending)});
+  // The record lives in the queued work itself: one allocation. Held behind a response
+  // disposition (streaming only), it moves on into the held event.
   postToDelegateQueue(
-      [completion] { runOrHold(*completion->task, [completion] { completion->deliver(); }); });
+      [completion = Completion{shared_from_this(), task, std::move(body), std::move(error),
+                               std::move(metrics), std::move(ending)}]() mutable {
+        auto& gate = completion.task->responseGate(kKey);
+        if (gate.awaitingDisposition) {
+          gate.heldEvents.emplace_back(
+              [completion = std::move(completion)]() mutable { completion.deliver(); });
+        } else {
+          completion.deliver();
+        }
+      });
   forgetTask(task->taskIdentifier());
 }
 

@@ -55,8 +55,10 @@ void IOState::start(const std::shared_ptr<URLSessionTask>& task) {
   const auto facts = task->startFacts(kKey);
   t.streaming = facts.reportsToDelegate;
   if (t.streaming) t.backlog = std::make_shared<StreamBacklog>();
-  t.taskStartDate = std::chrono::system_clock::now();
-  t.taskStartSteady = SteadyClock::now();
+  // Clock reads are for the metrics; without them the round's time serves the timers.
+  const bool metrics = core.collectsMetrics();
+  if (metrics) t.taskStartDate = std::chrono::system_clock::now();
+  t.taskStartSteady = metrics ? SteadyClock::now() : roundStart;
   const double resource = core.configuration().timeoutIntervalForResource;
   t.resourceDeadline =
       t.taskStartSteady +
@@ -106,8 +108,12 @@ void IOState::admitWaiting(const std::string& hostKey) {
 
 void IOState::attach(Transfer& t) {
   t.moveTo(Transfer::Phase::Running);
-  t.fetchStartDate = std::chrono::system_clock::now();
-  t.fetchStartSteady = SteadyClock::now();
+  if (core.collectsMetrics()) {
+    t.fetchStartDate = std::chrono::system_clock::now();
+    t.fetchStartSteady = SteadyClock::now();
+  } else {
+    t.fetchStartSteady = roundStart;
+  }
   t.lastActivity = t.fetchStartSteady;
   if (auto failure = setUp(t)) {
     refusedAtSetUp.emplace_back(&t, std::move(*failure));
@@ -250,7 +256,9 @@ void IOState::finish(Transfer& t, std::optional<Error> error) {
   }
   URLSessionTaskMetrics metrics;
   metrics.transactionMetrics = std::move(t.transactions);
-  metrics.taskInterval = DateInterval{t.taskStartDate, SteadyClock::now() - t.taskStartSteady};
+  if (core.collectsMetrics()) {
+    metrics.taskInterval = DateInterval{t.taskStartDate, SteadyClock::now() - t.taskStartSteady};
+  }
   metrics.redirectCount = t.hops;
   transfers.erase(task->taskIdentifier());  // t is gone from here on
   core.deliverCompletion(task, std::move(body), std::move(error), std::move(metrics));
