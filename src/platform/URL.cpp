@@ -230,8 +230,14 @@ std::optional<URL> URL::URLWithString(std::string_view text) {
 
 std::optional<URL> URL::URLWithString(std::string_view relative, const URL& base) {
   if (!base.scheme() || !isValidReference(relative)) return std::nullopt;
-  // Both texts are valid, so the target is too; parsing it again re-checks that cheaply.
-  return URLWithString(resolve(splitReference(relative), splitReference(base.absoluteString())));
+  std::string target = resolve(splitReference(relative), splitReference(base.absoluteString()));
+  // Resolving valid texts yields a valid one. Only a target without an authority whose path
+  // starts with "//" would read differently from how it was built: that one is checked again.
+  if (!splitReference(target).authority) return URLWithString(target);
+  auto impl = std::make_shared<Impl>();
+  impl->absolute = std::move(target);
+  fillComponents(*impl);
+  return URL(std::move(impl));
 }
 
 const std::string& URL::absoluteString() const noexcept {
