@@ -47,7 +47,9 @@ class BackgroundExecutor final : public ZELExecutor {
     {
       std::lock_guard lock(mutex_);
       queue_.push_back(std::move(work));
-      if (tlsDeferWakes) {
+      // Deferred only while a worker is awake and about to look: an item never waits for the
+      // batch's end with every worker asleep (its thread might block before then).
+      if (tlsDeferWakes && looking_ > 0) {
         tlsWakeDeferred = true;
       } else {
         wake = takeIdleWorkerIfNeeded();

@@ -268,8 +268,10 @@ void IOState::checkTimers(SteadyClock::time_point now) {
   std::vector<std::shared_ptr<URLSessionTask>> expired;
   for (const auto& [id, t] : transfers) {
     if (t->phase == Transfer::Phase::AwaitingRedirect) continue;
-    // A transfer paused for a slow delegate is not idle on the network's account.
-    const bool idle = !t->paused && now - t->lastActivity >= t->idleTimeout;
+    // A transfer paused for a slow delegate is not idle on the network's account. Activity is
+    // stamped with the round's start, so idleness is measured from there too: bytes that came
+    // in during this round's work never count as old.
+    const bool idle = !t->paused && roundStart - t->lastActivity >= t->idleTimeout;
     if (now >= t->resourceDeadline || idle) expired.push_back(t->task);
   }
   for (const auto& task : expired) cancel(task, NSURLErrorTimedOut);

@@ -91,6 +91,7 @@ class FutureState {
   }
 
   void subscribe(Callback callback) {
+    if (!callback) return;  // an empty listener has nothing to run
     {
       std::lock_guard lock(mutex_);
       if (!result_) {
@@ -129,7 +130,7 @@ class FutureState {
   mutable std::mutex mutex_;
   mutable std::condition_variable completed_;
   std::optional<Result<T>> result_;
-  Callback first_;               // the first listener, in subscription order
+  Callback first_;              // the first listener, in subscription order
   std::vector<Callback> more_;  // the listeners after it
 };
 

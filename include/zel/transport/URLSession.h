@@ -11,10 +11,7 @@
 // One I/O thread per session drives the transfers; one serial delegate queue per session runs
 // every delegate callback and completion handler, one at a time, in event order. When the queue
 // is idle the I/O thread runs its items itself (no thread hop per request), so a callback that
-// blocks also holds up the session's transfers: hand long work to another executor. Work such a
-// callback hands the background executor wakes a pool thread when the I/O thread's round of
-// callbacks ends (one wake-up for the round); a callback that waits for that work must do so with
-// ZELFuture::wait(), which wakes one at once.
+// blocks also holds up the session's transfers: hand long work to another executor.
 //
 // HTTP/1.1 keep-alive and HTTP/2 (ALPN, multiplexed) are used as the server allows; TLS is
 // verified against the system store (or the configuration's CA file); responses are
