@@ -4,9 +4,10 @@
 //
 // Reading order for a transfer's whole life:
 //   URLSessionTask::resume → SessionCore::resumeTask (SessionTasks.cpp) → a start command →
-//   SessionIO.h, whose steps live in SessionCore.cpp (the loop), RequestValidation.cpp,
-//   HostAdmission.h, TransferSetup.cpp, TransferCallbacks.cpp, ResponseHeadParser.cpp,
-//   RedirectProposal.cpp, RetryPolicy.cpp, TransferErrors.cpp, TransferMetrics.cpp →
+//   the loop in SessionThread.cpp → SessionIO.h, whose steps live in SessionCore.cpp,
+//   RequestValidation.cpp, HostAdmission.h, TransferSetup.cpp, TransferCallbacks.cpp,
+//   ResponseHeadParser.cpp, RedirectProposal.cpp, RetryPolicy.cpp, TransferErrors.cpp,
+//   TransferMetrics.cpp →
 //   the outcome on the delegate queue (DelegateDelivery.cpp).
 //
 // Threads: public calls (task creation, resume, cancel, invalidation) arrive from any thread
