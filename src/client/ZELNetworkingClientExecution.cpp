@@ -200,6 +200,9 @@ ZELAPIResponseFuture ZELNetworkingClient::runTriple(const ZELRequestTaskResultTr
   const auto report = std::make_shared<const RequestReport>(
       RequestReport{triple.request, triple.task, clientTask, shouldLogNetworkMetrics(),
                     shouldLogNetworkErrors()});
+  // Will-start goes out before the result step is attached: the task may already have ended, and
+  // did-finish, which the result step posts on another thread, must never come first.
+  reportWillStart(report);
   auto judged = ZELFutureMap::flatMap(
       triple.resultFuture, ZELExecutor::background(),
       [self, streaming, report, responseHeaderBlock = std::move(responseHeaderBlock),
@@ -207,7 +210,6 @@ ZELAPIResponseFuture ZELNetworkingClient::runTriple(const ZELRequestTaskResultTr
         self->reportDidFinish(*report, result);
         return self->judgeResult(result, report->task, streaming, responseHeaderBlock, customBlock);
       });
-  reportWillStart(report);
 
   auto refined = judged.flatMapError(ZELExecutor::background(), [report](const Error& error) {
     return ZELAPIResponseFuture::withError(zel_errorWithUpdatedCode(
