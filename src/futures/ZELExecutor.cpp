@@ -19,7 +19,7 @@ namespace zel {
 namespace {
 
 thread_local bool onBackgroundThread = false;
-// Inside a BackgroundWakeBatch: background work waits to wake a worker until the batch ends.
+// Inside a BackgroundWakeBatch: work queued while a worker is awake wakes no other until it ends.
 thread_local bool tlsDeferWakes = false;
 thread_local bool tlsWakeDeferred = false;
 
