@@ -102,11 +102,9 @@ ZELAPIResponseFutureAndCancelToken ZELNetworkingClient::executeDataTaskWithReque
       tripleFuture = ZELFuture<ZELRequestTaskResultTriple>::withValue(triple);
       outcome = run(triple);
     } catch (...) {
-      if (!tripleFuture) {
-        tripleFuture =
-            ZELFuture<ZELRequestTaskResultTriple>::withError(detail::errorFromCurrentException());
-      }
-      outcome = ZELAPIResponseFuture::withError(detail::errorFromCurrentException());
+      const Error error = detail::errorFromCurrentException();
+      if (!tripleFuture) tripleFuture = ZELFuture<ZELRequestTaskResultTriple>::withError(error);
+      outcome = ZELAPIResponseFuture::withError(error);
     }
   } else {
     tripleFuture = ZELFutureMap::map(*reqFuture, immediate(), std::move(start));
