@@ -17,6 +17,7 @@
 #include <curl/curl.h>
 #include <httplib.h>
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -63,8 +64,17 @@ struct LaneResult {
   double seconds = 0;
   std::vector<long> latenciesMicros;
   long rssKb = 0;
+  double cpuSeconds = 0;  // the whole process's, server included when it runs in-process
   [[nodiscard]] double rps() const { return seconds > 0 ? static_cast<double>(ok) / seconds : 0; }
 };
+
+// User and system time of every thread of the process so far.
+double processCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 long rssKb() {
   std::ifstream status("/proc/self/status");
@@ -312,9 +322,11 @@ void runMemory(const Options& o) {
 
 void printResult(const Options& o, const LaneResult& r) {
   std::printf(
-      "RESULT lane=%s n=%ld c=%ld ok=%ld secs=%.3f rps=%.0f p50_us=%ld p99_us=%ld rss_kb=%ld\n",
+      "RESULT lane=%s n=%ld c=%ld ok=%ld secs=%.3f rps=%.0f p50_us=%ld p99_us=%ld rss_kb=%ld "
+      "cpu_us=%.1f\n",
       r.lane.c_str(), o.requests, o.concurrency, r.ok, r.seconds, r.rps(),
-      percentile(r.latenciesMicros, 0.50), percentile(r.latenciesMicros, 0.99), r.rssKb);
+      percentile(r.latenciesMicros, 0.50), percentile(r.latenciesMicros, 0.99), r.rssKb,
+      r.ok > 0 ? r.cpuSeconds * 1e6 / static_cast<double>(r.ok) : 0.0);
   std::fflush(stdout);
 }
 
@@ -404,9 +416,12 @@ int main(int argc, char** argv) {
     std::map<std::string, std::vector<LaneResult>> rounds;
     for (long round = 0; round < options.repeat; ++round) {
       for (const auto& lane : options.lanes) {
-        rounds[lane].push_back(lane == "raw"       ? runRaw(options)
-                               : lane == "session" ? runSession(options)
-                                                   : runClient(options, lane == "client-report"));
+        const double cpuBefore = processCpuSeconds();
+        auto result = lane == "raw"       ? runRaw(options)
+                      : lane == "session" ? runSession(options)
+                                          : runClient(options, lane == "client-report");
+        result.cpuSeconds = processCpuSeconds() - cpuBefore;
+        rounds[lane].push_back(std::move(result));
       }
     }
     std::map<std::string, double> medianRps;
