@@ -27,6 +27,7 @@ EasyHandlePool::Handle EasyHandlePool::take(bool cookies) {
   if (handle.easy && prepare_(handle.easy.get(), cookies, context_) != CURLE_OK) {
     handle.easy.reset();
   }
+  if (handle.easy) handle.errorBuffer = std::make_unique<char[]>(CURL_ERROR_SIZE);
   return handle;
 }
 

@@ -48,6 +48,21 @@ class EasyHandlePool {
   /// cookies) on a new or reset handle.
   using Prepare = CURLcode (*)(CURL* easy, bool cookies, const void* context);
 
+  /// The values a handle's last transfer gave the options every transfer sets: a transfer that
+  /// would set the same value skips the call (an API client repeats one request shape, and
+  /// every call costs). A new or reset handle knows none.
+  struct LastOptions {
+    const void* transfer = nullptr;  // the callbacks' data and the private pointer
+    const char* errorBuffer = nullptr;
+    const CURLU* url = nullptr;  // given in parts, with the text URL cleared
+    const curl_slist* fields = nullptr;
+    long pipeWait = -1;
+    long streamWeight = -1;
+    long connectTimeoutMs = -1;
+    long freshConnect = -1;
+    bool plainGet = false;       // GET on, NOBODY off, no custom method, no progress meter
+    bool noResolveList = false;  // RESOLVE cleared
+  };
   struct Handle {
     // The URL the handle's last transfer went to, in parts, and as text: the next transfer to
     // the same URL takes it as it is (libcurl only reads it). Declared before easy, as the
@@ -58,7 +73,11 @@ class EasyHandlePool {
     CurlSlist fields;
     std::string fieldsText;
     CurlEasy easy;
+    // libcurl's error text for the handle's transfers (CURL_ERROR_SIZE bytes): kept with the
+    // handle, so a transfer stays small enough for the allocator's fast path.
+    std::unique_ptr<char[]> errorBuffer;
     int transfersSinceReset = 0;
+    LastOptions last;
   };
 
   EasyHandlePool(Prepare prepare, const void* context) : prepare_(prepare), context_(context) {}

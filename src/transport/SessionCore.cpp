@@ -140,7 +140,9 @@ void IOState::detach(Transfer& t) {
                 .fields = std::move(t.headerList),
                 .fieldsText = std::move(t.headerListText),
                 .easy = std::move(t.easy),
-                .transfersSinceReset = t.easyTransfersSinceReset},
+                .errorBuffer = std::move(t.errorBuffer),
+                .transfersSinceReset = t.easyTransfersSinceReset,
+                .last = t.easyLast},
                t.cookies, t.easyMayHaveRetried);
   t.resolveList.reset();
 }
@@ -191,7 +193,7 @@ void IOState::transferDone(Transfer& t, CURLcode code) {
   if (code != CURLE_OK && !t.abortCode && !t.retried) {
     retry = shouldRetry(FailedAttempt{
         .code = code,
-        .errorText = t.errorBuffer,
+        .errorText = t.errorText(),
         .method = t.request().httpMethod(),
         .reusedConnection = longInfo(t.easy.get(), CURLINFO_NUM_CONNECTS) == 0,
         .responseStarted = t.parser.sawBytes(),

@@ -46,7 +46,7 @@ void Transfer::resetHop() {
   abortReason.reset();
   tlsVersion.reset();
   tlsCipher.reset();
-  errorBuffer[0] = '\0';
+  if (errorBuffer) errorBuffer[0] = '\0';
 }
 
 }  // namespace zel::detail

@@ -61,16 +61,18 @@ struct Transfer {
   bool bodyPending = false;  // streaming: a piece waits in body for this round's flush
 
   // The current hop.
-  // The hop's request once a redirect was followed. Held apart: the transfer stays under the
-  // allocator's large-block size, which costs a consolidation pass for every new transfer.
+  // The hop's request once a redirect was followed. Held apart, like the error buffer: the
+  // transfer stays under the allocator's large-block size (1008 bytes), which costs a
+  // consolidation pass for every new transfer.
   std::unique_ptr<URLRequest> redirectedRequest;
   std::string_view url;  // the hop request's absolute URL (a NUL-terminated string it owns)
   std::string hostKey;
   float priority = 0.5f;
   CurlEasy easy;
   int easyTransfersSinceReset = 0;
-  bool easyMayHaveRetried = true;  // cleared once libcurl reports a clean transfer
-  bool cookies = false;            // the handle shares the session's cookie store
+  EasyHandlePool::LastOptions easyLast;  // what the handle was last given, back to the pool with it
+  bool easyMayHaveRetried = true;        // cleared once libcurl reports a clean transfer
+  bool cookies = false;                  // the handle shares the session's cookie store
   bool addedToMulti = false;
   bool freshConnection = false;  // this hop must not reuse a pooled connection
   CurlUrl parsedURL;          // the hop's URL handed to libcurl in parts, so it is not parsed again
@@ -97,7 +99,12 @@ struct Transfer {
   std::optional<std::string> abortReason;
   std::optional<std::uint16_t> tlsVersion;
   std::optional<std::string> tlsCipher;
-  char errorBuffer[CURL_ERROR_SIZE] = {};
+  std::unique_ptr<char[]> errorBuffer;  // the handle's, while the transfer holds one
+
+  /// libcurl's error text for the current hop, empty when there is none.
+  [[nodiscard]] std::string_view errorText() const noexcept {
+    return errorBuffer ? std::string_view(errorBuffer.get()) : std::string_view();
+  }
 
   /// The current hop's request: the task's own until a redirect is followed.
   [[nodiscard]] const URLRequest& request() const noexcept {

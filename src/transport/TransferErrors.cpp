@@ -37,7 +37,7 @@ Error IOState::transferError(Transfer& t, CURLcode code) {
   std::optional<Error> underlying;
   if (code != CURLE_OK) {
     std::string detail = curl_easy_strerror(code);
-    if (t.errorBuffer[0] != '\0') detail += std::string(": ") + t.errorBuffer;
+    if (!t.errorText().empty()) detail.append(": ").append(t.errorText());
     underlying = curlError(code, std::move(detail));
   }
   std::int64_t mapped = 0;

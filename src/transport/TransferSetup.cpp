@@ -65,7 +65,10 @@ CURLcode prepareHandle(CURL* easy, bool cookies, const void* context) {
   set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
   // Through a proxy (from the environment), the CONNECT reply is not the response's head.
   set(CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-  if (!io.proxyFromEnvironment) set(CURLOPT_PROXY, "");
+  if (!io.proxyFromEnvironment) {
+    set(CURLOPT_PROXY, "");
+    set(CURLOPT_NOPROXY, "");  // else libcurl reads no_proxy from the environment every transfer
+  }
   if (config.trustedCAFile) set(CURLOPT_CAINFO, config.trustedCAFile->c_str());
   if (config.pinnedPublicKeys) set(CURLOPT_PINNEDPUBLICKEY, config.pinnedPublicKeys->c_str());
   if (cookies) {
@@ -143,8 +146,27 @@ std::optional<Error> IOState::setUp(Transfer& t) {
   t.easyMayHaveRetried = true;
   CURL* easy = t.easy.get();
 
+  // libcurl only keeps what it is given: an option set to the value the handle last had is
+  // skipped. On a failure the handle is reset, and forgets.
+  auto& last = t.easyLast = handle.last;
   OptionSetter set(easy);
-  set(CURLOPT_PRIVATE, &t);
+  const auto setLong = [&set](long& lastValue, CURLoption option, long value) {
+    if (lastValue != value) set(option, value);
+    lastValue = value;
+  };
+  t.errorBuffer = std::move(handle.errorBuffer);
+  t.errorBuffer[0] = '\0';
+  if (last.errorBuffer != t.errorBuffer.get()) {
+    set(CURLOPT_ERRORBUFFER, t.errorBuffer.get());
+    last.errorBuffer = t.errorBuffer.get();
+  }
+  if (last.transfer != &t) {
+    set(CURLOPT_PRIVATE, &t);
+    set(CURLOPT_HEADERDATA, &t);
+    set(CURLOPT_WRITEDATA, &t);
+    set(CURLOPT_XFERINFODATA, &t);
+    last.transfer = &t;
+  }
   // A reused handle keeps the text of an earlier URL unless it is cleared. Its parts are built
   // again only for another URL than the handle's last one.
   if (handle.url && handle.urlText == t.url) {
@@ -154,33 +176,41 @@ std::optional<Error> IOState::setUp(Transfer& t) {
     t.parsedURL = urlInParts(*t.request().url());
     t.parsedURLText.assign(t.parsedURL ? t.url : std::string_view());
   }
-  if (t.parsedURL) {
-    set(CURLOPT_URL, static_cast<const char*>(nullptr));
-    set(CURLOPT_CURLU, t.parsedURL.get());
-  } else {
+  if (!t.parsedURL) {
     set(CURLOPT_CURLU, static_cast<CURLU*>(nullptr));
     set(CURLOPT_URL, t.url.data());  // the view ends at its string's NUL
+    last.url = nullptr;
+  } else if (last.url != t.parsedURL.get()) {
+    // libcurl reads the parts when the transfer starts, so the same handle is enough.
+    set(CURLOPT_URL, static_cast<const char*>(nullptr));
+    set(CURLOPT_CURLU, t.parsedURL.get());
+    last.url = t.parsedURL.get();
   }
-  set(CURLOPT_ERRORBUFFER, t.errorBuffer);
-  set(CURLOPT_HEADERDATA, &t);
-  set(CURLOPT_WRITEDATA, &t);
-  set(CURLOPT_XFERINFODATA, &t);
   // Over TLS, wait for the first connection's ALPN answer so HTTP/2 requests share it.
-  set(CURLOPT_PIPEWAIT, t.hostKey.starts_with("https") ? 1L : 0L);
-  set(CURLOPT_STREAM_WEIGHT, static_cast<long>(1 + std::clamp(t.priority, 0.0f, 1.0f) * 255));
-  set(CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(t.idleTimeout.count()));
-  set(CURLOPT_FRESH_CONNECT, t.freshConnection ? 1L : 0L);
-  set(CURLOPT_RESOLVE, static_cast<curl_slist*>(nullptr));
+  setLong(last.pipeWait, CURLOPT_PIPEWAIT, t.hostKey.starts_with("https") ? 1L : 0L);
+  setLong(last.streamWeight, CURLOPT_STREAM_WEIGHT,
+          static_cast<long>(1 + std::clamp(t.priority, 0.0f, 1.0f) * 255));
+  setLong(last.connectTimeoutMs, CURLOPT_CONNECTTIMEOUT_MS,
+          static_cast<long>(t.idleTimeout.count()));
+  setLong(last.freshConnect, CURLOPT_FRESH_CONNECT, t.freshConnection ? 1L : 0L);
+  if (!last.noResolveList || config.hostResolver) {
+    set(CURLOPT_RESOLVE, static_cast<curl_slist*>(nullptr));
+  }
+  last.noResolveList = !config.hostResolver;
 
   // Method and body. A body goes out with any method but HEAD (refused before); GET with a
   // body is sent as such.
   const std::string& method = t.request().httpMethod();
   const auto& body = t.request().httpBody();
   t.uploadBody.reset();
-  set(CURLOPT_HTTPGET, 1L);
-  set(CURLOPT_NOBODY, 0L);
-  set(CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
-  set(CURLOPT_NOPROGRESS, 1L);
+  const bool plainGet = method == "GET" && !body;
+  if (!plainGet || !last.plainGet) {
+    set(CURLOPT_HTTPGET, 1L);
+    set(CURLOPT_NOBODY, 0L);
+    set(CURLOPT_CUSTOMREQUEST, static_cast<const char*>(nullptr));
+    set(CURLOPT_NOPROGRESS, 1L);
+  }
+  last.plainGet = plainGet;
   if (method == "HEAD") {
     set(CURLOPT_NOBODY, 1L);
   } else if (method == "POST" || body) {
@@ -212,7 +242,8 @@ std::optional<Error> IOState::setUp(Transfer& t) {
                (!suppressExpect || appendLine(list, "Expect:"));
       if (listed) shared = std::move(list);
     }
-    set(CURLOPT_HTTPHEADER, shared.get());
+    if (last.fields != shared.get()) set(CURLOPT_HTTPHEADER, shared.get());
+    last.fields = shared.get();
   } else {
     // The lines, each ending in a NUL (no field holds one). A handle whose last transfer sent
     // the same lines sends its list again; API requests repeat their fields.
@@ -243,7 +274,8 @@ std::optional<Error> IOState::setUp(Transfer& t) {
       }
       t.headerListText = listed ? std::move(lines) : std::string();
     }
-    set(CURLOPT_HTTPHEADER, t.headerList.get());
+    if (last.fields != t.headerList.get()) set(CURLOPT_HTTPHEADER, t.headerList.get());
+    last.fields = t.headerList.get();
   }
   if (!listed) return setUpFailure(t, CURLE_OUT_OF_MEMORY, "curl_slist_append");
 

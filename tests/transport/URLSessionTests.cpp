@@ -116,13 +116,20 @@ TEST_F(URLSessionTest, HandlerTasksGetDecodedBodiesOverOneConnectionAndTheDelega
   EXPECT_EQ(server.connectionCount(), 1u) << "Connection: close was sent";
   EXPECT_FALSE(next.transaction().connectStartDate.has_value());
   // A handle reused for another URL and other fields sends those, not its last ones.
+  // Nor its last method.
   auto third = requestFor(server.url("/gz?b=2"));
   third.setValue("3", "X-Step");
+  third.setHTTPMethod("DELETE");
   ASSERT_TRUE(delegate->fetch(*session, third).outcome);
+  ASSERT_TRUE(delegate->fetch(*session, requestFor(server.url("/gz"))).outcome);
   const auto received = server.requests();
-  ASSERT_EQ(received.size(), 3u) << "a request was smuggled";
+  ASSERT_EQ(received.size(), 4u) << "a request was smuggled";
   EXPECT_EQ(received[2].target, "/gz?b=2");
   EXPECT_EQ(received[2].headers.value("X-Step"), "3");
+  for (std::size_t i = 1; i < 4; ++i) {
+    EXPECT_EQ(received[i].method, i == 2 ? "DELETE" : "GET") << i;
+    EXPECT_EQ(received[i].body, "") << i;
+  }
   const auto& headers = received[1].headers;
   EXPECT_EQ(headers.value("Cookie"), "sid=abc");
   EXPECT_EQ(headers.value("User-Agent"), "ZELNetworking/1.0");
