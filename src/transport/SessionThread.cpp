@@ -1,6 +1,8 @@
 // The session core's I/O thread: its start, the commands other threads send it, and its loop
 // (commands, libcurl, finished transfers, timers, this round's delegate events, then a poll).
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 
 #include "../futures/BackgroundWakeBatch.h"
@@ -163,6 +165,10 @@ void SessionCore::ioThreadMain() {
 
   state.reset();                       // every easy handle goes before the multi handle
   delegateQueue_->runPendingInline();  // hands anything left to the delegate queue's thread
+  // libcurl's TLS left per-thread OpenSSL state here (random generators, the error queue).
+  // Freed now, not by the thread's exit handlers, which may run after a waiter has let the
+  // process exit and OpenSSL clean up underneath them.
+  OPENSSL_thread_stop();
   bool shutDownQueue = false;
   {
     std::lock_guard lock(mutex_);

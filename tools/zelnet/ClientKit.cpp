@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <system_error>
+#include <thread>
 
 #include "zel/client/URLSessionConfiguration+ZELNetworking.h"
 #include "zel/client/ZELNetworkRequestStateProvider.h"
@@ -77,6 +79,14 @@ void Credentials::accessTokenInvalidWithError(const zel::Error&,
 
 void Credentials::authorizationFailed() {
   ++authorizationFailed_;
+}
+
+ClientKit::~ClientKit() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (client && client.use_count() > 1 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  client.reset();  // the session goes with it and waits for its I/O thread
 }
 
 TemporaryFile& TemporaryFile::operator=(TemporaryFile&& other) noexcept {

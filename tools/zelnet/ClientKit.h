@@ -72,6 +72,15 @@ class TemporaryFile {
 };
 
 struct ClientKit {
+  ClientKit() = default;
+  ClientKit(ClientKit&&) = default;
+  ClientKit& operator=(ClientKit&&) = default;
+  /// Lets the client go last, on this thread, once the library's background steps of finished
+  /// requests have released it (for at most two seconds), so that its session's I/O thread has
+  /// ended before the process exits. OpenSSL's exit-time cleanup must not run under a thread
+  /// that still holds TLS state.
+  ~ClientKit();
+
   std::shared_ptr<Credentials> credentials;
   std::shared_ptr<zel::ZELNetworkingSessionDelegate> delegate;
   std::shared_ptr<zel::ZELNetworkRecorder> recorder;  // when settings.record
