@@ -37,12 +37,13 @@ using CurlShare = std::unique_ptr<CURLSH, CurlShareCleanup>;
 /// Easy handles kept for reuse. libcurl 7.88 keeps counting a handle's retries on dead pooled
 /// connections across transfers, until only a reset clears the count, and then fails a healthy
 /// request with "Connection died, tried 5 times". A handle is therefore reset after a transfer
-/// that may have retried (it failed, or it opened a connection: a retry does) and after every
+/// that failed or was sent more than once (libcurl calls the pre-request callback for every
+/// attempt, also when a retry reuses another pooled connection), and after every
 /// kTransfersBetweenResets transfers in any case; a reset handle gets the session-wide options
 /// again when it is taken. Handles that share the session's cookie store are kept apart.
 class EasyHandlePool {
  public:
-  static constexpr int kTransfersBetweenResets = 4;
+  static constexpr int kTransfersBetweenResets = 64;
 
   /// Sets the options every transfer of the session shares (callbacks, protocols, TLS trust,
   /// cookies) on a new or reset handle.

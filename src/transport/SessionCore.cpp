@@ -187,8 +187,8 @@ void IOState::transferDone(Transfer& t, CURLcode code) {
     t.abortReason = "The connection closed before the response head was complete.";
   }
   const long httpVersion = longInfo(t.easy.get(), CURLINFO_HTTP_VERSION);
-  // Only a clean transfer over a connection it did not open cannot have retried inside libcurl.
-  t.easyMayHaveRetried = code != CURLE_OK || longInfo(t.easy.get(), CURLINFO_NUM_CONNECTS) != 0;
+  // A transfer libcurl sent more than once retried, and the handle now carries the count.
+  t.easyMayHaveRetried = code != CURLE_OK || t.attempts > 1;
   bool retry = false;
   if (code != CURLE_OK && !t.abortCode && !t.retried) {
     retry = shouldRetry(FailedAttempt{

@@ -47,6 +47,7 @@ void Transfer::resetHop() {
   tlsVersion.reset();
   tlsCipher.reset();
   if (errorBuffer) errorBuffer[0] = '\0';
+  attempts = 0;
 }
 
 }  // namespace zel::detail

@@ -72,6 +72,7 @@ struct Transfer {
   int easyTransfersSinceReset = 0;
   EasyHandlePool::LastOptions easyLast;  // what the handle was last given, back to the pool with it
   bool easyMayHaveRetried = true;        // cleared once libcurl reports a clean transfer
+  int attempts = 0;                      // of this hop, as libcurl made them
   bool cookies = false;                  // the handle shares the session's cookie store
   bool addedToMulti = false;
   bool freshConnection = false;  // this hop must not reuse a pooled connection

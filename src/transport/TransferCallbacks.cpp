@@ -103,6 +103,11 @@ std::size_t writeCallback(char* buffer, std::size_t size, std::size_t count, voi
   return length;
 }
 
+int attemptCallback(void* userdata, char*, char*, int, int) {
+  ++static_cast<Transfer*>(userdata)->attempts;
+  return CURL_PREREQFUNC_OK;
+}
+
 int progressCallback(void* userdata, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
   auto& t = *static_cast<Transfer*>(userdata);
   if (uploaded <= t.lastUploadNow || !t.uploadBody) return 0;

@@ -61,6 +61,7 @@ CURLcode prepareHandle(CURL* easy, bool cookies, const void* context) {
   set(CURLOPT_HEADERFUNCTION, headerCallback);
   set(CURLOPT_WRITEFUNCTION, writeCallback);
   set(CURLOPT_XFERINFOFUNCTION, progressCallback);
+  set(CURLOPT_PREREQFUNCTION, attemptCallback);
   set(CURLOPT_ACCEPT_ENCODING, "");
   set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
   // Through a proxy (from the environment), the CONNECT reply is not the response's head.
@@ -165,6 +166,7 @@ std::optional<Error> IOState::setUp(Transfer& t) {
     set(CURLOPT_HEADERDATA, &t);
     set(CURLOPT_WRITEDATA, &t);
     set(CURLOPT_XFERINFODATA, &t);
+    set(CURLOPT_PREREQDATA, &t);
     last.transfer = &t;
   }
   // A reused handle keeps the text of an earlier URL unless it is cleared. Its parts are built

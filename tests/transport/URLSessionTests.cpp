@@ -472,8 +472,13 @@ TEST_F(URLSessionTest, ServersThatDropIdleConnectionsFailNoRequest) {
     if (request.indexOnConnection == 2) return MockResponse{.closeWithoutResponse = true};
     return MockResponse{.body = "ok"};
   });
+  // libcurl resends such a request itself, a POST too, and counts that on the easy handle: a
+  // handle that kept the count would fail the sixth, which no retry of ours may repeat.
   for (int i = 0; i < 1000; ++i) {
-    ASSERT_EQ(describe(run(*session, requestFor(server.url("/r")))), "success") << "request " << i;
+    auto request = requestFor(server.url("/r"));
+    request.setHTTPMethod("POST");
+    request.setHTTPBody(Data::copy("n=" + std::to_string(i)));
+    ASSERT_EQ(describe(run(*session, request)), "success") << "request " << i;
   }
 }
 
