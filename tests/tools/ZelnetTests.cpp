@@ -1,5 +1,6 @@
 // zelnet as a user runs it: a process against `zelnet serve`, its one JSON object checked.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -72,12 +74,35 @@ pid_t spawn(const std::vector<std::string>& args, int& outFd, int& errFd) {
   return pid;
 }
 
+/// Reads both descriptors to their ends at once: a long report on stderr (a sanitizer's, say)
+/// must not block zelnet while stdout is still being read.
+void drainBoth(int outFd, int errFd, std::string& out, std::string& err) {
+  std::array<pollfd, 2> fds{pollfd{outFd, POLLIN, 0}, pollfd{errFd, POLLIN, 0}};
+  std::array<std::string*, 2> texts{&out, &err};
+  std::array<char, 4096> buffer;
+  for (int open = 2; open > 0;) {
+    const int ready = ::poll(fds.data(), fds.size(), -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = ::read(fds[i].fd, buffer.data(), buffer.size());
+      if (n > 0) {
+        texts[i]->append(buffer.data(), static_cast<std::size_t>(n));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;  // poll skips it from now on
+        --open;
+      }
+    }
+  }
+}
+
 Process zelnet(const std::vector<std::string>& args) {
   int outFd = -1, errFd = -1;
   const pid_t pid = spawn(args, outFd, errFd);
   Process run;
-  run.out = drain(outFd);  // zelnet's outputs are small: stderr cannot fill its pipe meanwhile
-  run.err = drain(errFd);
+  drainBoth(outFd, errFd, run.out, run.err);
   int status = 0;
   ::waitpid(pid, &status, 0);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
