@@ -35,7 +35,9 @@
 // idempotent (GET, HEAD, PUT, DELETE, OPTIONS, TRACE) — a reused HTTP/1.1 connection the server
 // had closed while idle, or an HTTP/2 stream lost to a GOAWAY — and, for any method, when the
 // server refused the stream (REFUSED_STREAM). The failed attempt stays in the task's metrics as
-// a transaction without a response, followed by the retry's transaction.
+// a transaction without a response, followed by the retry's transaction. Beneath this, libcurl
+// itself resends a request of any method, within the same transaction, when a reused connection
+// closes before any byte of the response arrives.
 //
 // Memory: a completion handler's body is limited by the configuration's
 // maximumResponseBodyBytes; a delegate receives the body in pieces of at most 1 MiB, and a
