@@ -46,7 +46,6 @@ void Transfer::resetHop() {
   abortReason.reset();
   tlsVersion.reset();
   tlsCipher.reset();
-  if (errorBuffer) errorBuffer[0] = '\0';
   attempts = 0;
 }
 

@@ -156,7 +156,7 @@ std::optional<Error> IOState::setUp(Transfer& t) {
     lastValue = value;
   };
   t.errorBuffer = std::move(handle.errorBuffer);
-  t.errorBuffer[0] = '\0';
+  t.errorBuffer[0] = '\0';  // the handle's last transfer may have left its text
   if (last.errorBuffer != t.errorBuffer.get()) {
     set(CURLOPT_ERRORBUFFER, t.errorBuffer.get());
     last.errorBuffer = t.errorBuffer.get();
