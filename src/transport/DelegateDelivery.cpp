@@ -2,6 +2,7 @@
 // delegate queue, where it runs in event order. Body pieces and the ending wait while the
 // delegate decides on the response.
 
+#include "../futures/BackgroundWakeBatch.h"
 #include "RequestValidation.h"
 #include "SessionCore.h"
 #include "TaskEngineKey.h"
@@ -27,11 +28,35 @@ void runOrHold(URLSessionTask& task, Event&& event) {
 }  // namespace
 
 void SessionCore::postToDelegateQueue(std::function<void()> work) {
-  // The I/O thread drains the queue itself after each round (no wake-up needed); others wake it.
-  const bool queued = isIOThread() ? delegateQueue_->tryEnqueueWithoutWaking(work)
-                                   : delegateQueue_->tryExecute(work);
+  // The I/O thread sees to the queue after each round (no wake-up needed); others wake it.
+  const bool onIOThread = isIOThread();
+  const bool queued =
+      onIOThread ? delegateQueue_->tryEnqueueWithoutWaking(work) : delegateQueue_->tryExecute(work);
+  if (queued && onIOThread) ++roundDelegateEvents_;
   // Once the queue has shut down (the session is gone), outcomes still reach their handlers.
   if (!queued) ZELExecutor::background()->execute(std::move(work));
+}
+
+// A round's events usually run right here, while the queue is idle: a finished task's handler
+// often starts the next request, which is then sent without a thread hop. A delegate session's
+// delegate hears of every task (its metrics first), so a burst of its events goes to a worker
+// instead and the I/O thread returns to its sockets; the queue still runs them one at a time, in
+// order, whoever drains it.
+void SessionCore::runRoundDelegateEvents() {
+  constexpr int kInlineBurst = 2;  // events of one round a delegate session still runs inline
+  const int events = std::exchange(roundDelegateEvents_, 0);
+  if (collectsMetrics_ && (events > kInlineBurst || delegateDrainPending_.load())) {
+    // A drain still pending takes this round's events too.
+    if (delegateDrainPending_.exchange(true)) return;
+    ZELExecutor::background()->execute([self = shared_from_this()] {
+      self->delegateDrainPending_.store(false);  // first: later events get a drain of their own
+      const BackgroundWakeBatch wakeOnce;
+      self->delegateQueue_->runPendingInline();
+    });
+    return;
+  }
+  const BackgroundWakeBatch wakeOnce;
+  delegateQueue_->runPendingInline();
 }
 
 void SessionCore::deliverResponse(const std::shared_ptr<URLSessionTask>& task,

@@ -12,7 +12,9 @@
 //
 // Threads: public calls (task creation, resume, cancel, invalidation) arrive from any thread
 // and reach the I/O thread as commands (a locked vector plus curl_multi_wakeup). Everything in
-// IOState is touched only by the I/O thread. Delegate callbacks run on the delegate queue.
+// IOState is touched only by the I/O thread. Delegate callbacks run on the delegate queue, which
+// the I/O thread drains itself between rounds, or a background worker for a delegate session's
+// bursts (DelegateDelivery.cpp).
 
 #include <atomic>
 #include <condition_variable>
@@ -105,6 +107,8 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   void ioThreadMain();
   [[nodiscard]] bool isIOThread() const noexcept;
   void postToDelegateQueue(std::function<void()> work);
+  // After each round of the I/O thread: runs the events it queued, or hands them to a worker.
+  void runRoundDelegateEvents();
   // Calls fn(session, delegate) when both are there.
   template <class Fn>
   void withDelegate(Fn&& fn) {
@@ -123,6 +127,8 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
   const bool collectsMetrics_;
   const CurlMulti multi_;  // made before the thread starts, so other threads can wake it
   std::atomic<URLSession*> facade_{nullptr};
+  int roundDelegateEvents_ = 0;  // queued by the I/O thread this round; I/O thread only
+  std::atomic<bool> delegateDrainPending_{false};  // a worker is yet to drain the delegate queue
   // Stands in for the application's session once it is gone, until every task has ended.
   std::unique_ptr<URLSession> standIn_;
 

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 
-#include "../futures/BackgroundWakeBatch.h"
 #include "RequestValidation.h"
 #include "SessionCore.h"
 #include "SessionIO.h"
@@ -142,12 +141,7 @@ void SessionCore::ioThreadMain() {
       timeout = kTimerCadence.count();
       if (curlTimeout >= 0) timeout = std::min(timeout, curlTimeout);
     }
-    // Run this round's delegate events here while the delegate queue is idle: a finished task's
-    // handler usually starts the next request, which is then sent without any thread hop.
-    {
-      const BackgroundWakeBatch wakeOnce;
-      delegateQueue_->runPendingInline();
-    }
+    runRoundDelegateEvents();
     {
       std::lock_guard lock(mutex_);
       if (!commands_.empty() || stopRequested_) continue;

@@ -3,10 +3,11 @@
 // of its own.
 //
 // Used as a URL session's delegate queue. Another thread may drain the queue itself with
-// runPendingInline() while no item runs (the session's I/O thread does, sparing a thread wake-up
-// per event); items still run one at a time, in order. shutdown() lets the queued work finish and
-// then stops the thread; work enqueued after shutdown() is dropped. The queue may be destroyed
-// from inside one of its items: its thread then exits on its own.
+// runPendingInline() while no item runs (the session's I/O thread, or a background worker it
+// hands a burst to, sparing this queue's thread a wake-up per event); items still run one at a
+// time, in order. shutdown() lets the queued work finish and then stops the thread; work
+// enqueued after shutdown() is dropped. The queue may be destroyed from inside one of its items:
+// its thread then exits on its own.
 
 #include <memory>
 #include <string>
