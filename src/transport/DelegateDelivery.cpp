@@ -45,7 +45,8 @@ void SessionCore::postToDelegateQueue(std::function<void()> work) {
 void SessionCore::runRoundDelegateEvents() {
   constexpr int kInlineBurst = 2;  // events of one round a delegate session still runs inline
   const int events = std::exchange(roundDelegateEvents_, 0);
-  if (collectsMetrics_ && (events > kInlineBurst || delegateDrainPending_.load())) {
+  const bool delegateSession = collectsMetrics_;  // metrics are collected exactly for those
+  if (delegateSession && (events > kInlineBurst || delegateDrainPending_.load())) {
     // A drain still pending takes this round's events too.
     if (delegateDrainPending_.exchange(true)) return;
     ZELExecutor::background()->execute([self = shared_from_this()] {
