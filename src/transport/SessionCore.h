@@ -105,6 +105,8 @@ class SessionCore : public std::enable_shared_from_this<SessionCore> {
 
  private:
   void ioThreadMain();
+  // Asks the I/O thread to stop once its transfers are done; called with mutex_ held.
+  void requestStop();
   [[nodiscard]] bool isIOThread() const noexcept;
   void postToDelegateQueue(std::function<void()> work);
   // After each round of the I/O thread: runs the events it queued, or hands them to a worker.

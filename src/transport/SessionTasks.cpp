@@ -131,13 +131,7 @@ void SessionCore::finishInvalidationIfIdle() {
   {
     std::lock_guard lock(mutex_);
     if (!invalidated_ || !liveTasks_.empty()) return;
-    if (!stopRequested_) {
-      stopRequested_ = true;
-      if (!ioExited_) {
-        ioSleeping_ = false;
-        curl_multi_wakeup(multi_.get());
-      }
-    }
+    requestStop();
     if (invalidationFinished_ || pendingDeliveries_ > 0) return;
     invalidationFinished_ = true;
   }

@@ -4,6 +4,7 @@
 #include <openssl/crypto.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "RequestValidation.h"
 #include "SessionCore.h"
@@ -15,9 +16,35 @@ namespace {
 
 constexpr auto kTimerCadence = std::chrono::milliseconds(50);
 
+thread_local const SessionCore* tlsIOThreadOf = nullptr;
+
+// I/O threads whose session asked them to stop and that have not yet ended. They are detached,
+// so nothing else orders their last libcurl and OpenSSL calls (closing pooled TLS connections
+// among them) before the process exits; the process waits for them, briefly, at exit.
+struct StoppingThreads {
+  std::mutex mutex;
+  std::condition_variable ended;
+  int count = 0;
+};
+
+StoppingThreads& stoppingThreads() {
+  static auto* threads = new StoppingThreads;  // leaked: used while the process exits
+  return *threads;
+}
+
+void waitForStoppingThreads() {
+  if (tlsIOThreadOf != nullptr) return;  // exit() from an I/O thread: it cannot wait for itself
+  auto& threads = stoppingThreads();
+  std::unique_lock lock(threads.mutex);
+  threads.ended.wait_for(lock, std::chrono::seconds(2), [&] { return threads.count == 0; });
+}
+
 void ensureCurlGlobalInit() {
   static const bool initialized = [] {
-    return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    const bool ok = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    // Registered after the TLS library registered its own exit-time cleanup, so it runs first.
+    std::atexit(waitForStoppingThreads);
+    return ok;
   }();
   (void)initialized;
 }
@@ -26,8 +53,6 @@ CURLM* makeMulti() {
   ensureCurlGlobalInit();
   return curl_multi_init();
 }
-
-thread_local const SessionCore* tlsIOThreadOf = nullptr;
 
 }  // namespace
 
@@ -43,7 +68,31 @@ SessionCore::SessionCore(URLSessionConfiguration configuration,
 SessionCore::~SessionCore() = default;
 
 void SessionCore::start() {
-  std::thread([self = shared_from_this()] { self->ioThreadMain(); }).detach();
+  std::thread([self = shared_from_this()]() mutable {
+    self->ioThreadMain();
+    // The session may end with this reference and close its pooled connections here.
+    self.reset();
+    OPENSSL_thread_stop();
+    auto& threads = stoppingThreads();
+    {
+      std::lock_guard lock(threads.mutex);
+      --threads.count;
+    }
+    threads.ended.notify_all();
+  }).detach();
+}
+
+void SessionCore::requestStop() {
+  if (stopRequested_) return;
+  stopRequested_ = true;
+  // Counted before the thread can see the request (no thread ends before one): it uncounts
+  // itself as its last act.
+  {
+    std::lock_guard lock(stoppingThreads().mutex);
+    ++stoppingThreads().count;
+  }
+  ioSleeping_ = false;
+  curl_multi_wakeup(multi_.get());
 }
 
 std::shared_ptr<URLSessionDelegate> SessionCore::delegate() const {
