@@ -72,6 +72,8 @@ void SessionCore::start() {
     self->ioThreadMain();
     // The session may end with this reference and close its pooled connections here.
     self.reset();
+    // libcurl's TLS left per-thread OpenSSL state here (random generators, the error queue).
+    // Freed now, before the process may exit, not by the thread's exit handlers after it.
     OPENSSL_thread_stop();
     auto& threads = stoppingThreads();
     {
@@ -208,10 +210,6 @@ void SessionCore::ioThreadMain() {
 
   state.reset();                       // every easy handle goes before the multi handle
   delegateQueue_->runPendingInline();  // hands anything left to the delegate queue's thread
-  // libcurl's TLS left per-thread OpenSSL state here (random generators, the error queue).
-  // Freed now, not by the thread's exit handlers, which may run after a waiter has let the
-  // process exit and OpenSSL clean up underneath them.
-  OPENSSL_thread_stop();
   bool shutDownQueue = false;
   {
     std::lock_guard lock(mutex_);
