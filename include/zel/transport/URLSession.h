@@ -12,7 +12,7 @@
 // every delegate callback and completion handler, one at a time, in event order. When the queue
 // is idle the I/O thread runs its items itself (no thread hop per request), so a callback that
 // blocks also holds up the session's transfers: hand long work to another executor. (A session
-// with a delegate hands a burst of events, more than two from one round, to a background worker
+// with a delegate hands a burst of events, more than eight from one round, to a background worker
 // that runs them in the same order.)
 //
 // HTTP/1.1 keep-alive and HTTP/2 (ALPN, multiplexed) are used as the server allows; TLS is
