@@ -39,7 +39,7 @@ void reportListenerException() noexcept {
 }
 
 void prepareToBlock() noexcept {
-  BackgroundWakeBatch::wakeDeferred();
+  BackgroundWakeBatch::wakeBeforeBlocking();
 }
 
 bool waitingWouldBlockMainQueue() {

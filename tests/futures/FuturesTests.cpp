@@ -2,10 +2,14 @@
 // executors, the main queue, serial queues and cancel tokens.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <barrier>
 #include <chrono>
+#include <future>
 #include <latch>
+#include <memory>
+#include <mutex>
 #include <numeric>
 #include <set>
 #include <stdexcept>
@@ -271,18 +275,39 @@ TEST(ZELExecutor, ImmediateRunsInlineBackgroundConcurrentlyMainSeriallyOnOneThre
   std::thread::id inlineOn;
   ZELExecutor::immediate()->execute([&] { inlineOn = std::this_thread::get_id(); });
   EXPECT_EQ(inlineOn, std::this_thread::get_id());
-  // Two jobs that wait for each other finish only if the pool runs them at the same time.
-  std::latch both(2);
-  std::vector<ZELPromise<std::thread::id>> ranOn(2);
-  for (const auto& promise : ranOn) {
-    ZELExecutor::background()->execute([&both, promise] {
-      both.arrive_and_wait();
-      promise.resolve(std::this_thread::get_id());
+  // Jobs that wait for each other finish only if the pool runs them all at the same time, one
+  // per worker, though a few items may wait for a busy worker. This thread waits with a plain
+  // std::future: ZELFuture::wait would wake workers for the queue itself. (The jobs' state
+  // outlives a failed test: they may still be waiting then.)
+  const auto workers = std::max(2u, std::thread::hardware_concurrency());
+  struct Meeting {
+    explicit Meeting(unsigned n) : all(n) {}
+    std::latch all;
+    std::mutex mutex;
+    std::set<std::thread::id> ranOn;
+    std::promise<void> allRan;
+  };
+  const auto meeting = std::make_shared<Meeting>(workers);
+  auto allRan = meeting->allRan.get_future();
+  for (unsigned i = 0; i < workers; ++i) {
+    ZELExecutor::background()->execute([meeting, workers] {
+      meeting->all.arrive_and_wait();
+      std::lock_guard lock(meeting->mutex);
+      meeting->ranOn.insert(std::this_thread::get_id());
+      if (meeting->ranOn.size() == workers) meeting->allRan.set_value();
     });
   }
-  const auto first = ranOn[0].future().wait(kWait).value();
-  EXPECT_NE(first, ranOn[1].future().wait(kWait).value());
-  EXPECT_NE(first, std::this_thread::get_id());
+  ASSERT_EQ(allRan.wait_for(kWait), std::future_status::ready);
+  EXPECT_FALSE(meeting->ranOn.contains(std::this_thread::get_id()));
+  // A job that blocks on work it queued itself still sees that work run.
+  auto outerDone = std::make_shared<std::promise<void>>();
+  ZELExecutor::background()->execute([outerDone] {
+    auto inner = std::make_shared<std::promise<void>>();
+    ZELExecutor::background()->execute([inner] { inner->set_value(); });
+    inner->get_future().wait();
+    outerDone->set_value();
+  });
+  EXPECT_EQ(outerDone->get_future().wait_for(kWait), std::future_status::ready);
 
   test::AssertionCapture capture;
   ZELExecutor::background()->execute([] { throw std::runtime_error("escaped"); });

@@ -3,7 +3,10 @@
 //
 //   ZELExecutor::immediate()   runs work at once, on the thread that completes the future.
 //   ZELExecutor::background()  one process-wide pool (hardware threads, at least 2); the same
-//                              long-lived executor at every call.
+//                              long-lived executor at every call. While a worker is busy a few
+//                              items may wait for it rather than wake a sleeping one; an item
+//                              held up behind long or blocking work gets a worker of its own
+//                              within about two milliseconds.
 //   ZELExecutor::main()        the serial main queue (see ZELMainQueue.h).
 //
 // Applications may implement their own executors (a serial queue, a UI loop) by overriding
