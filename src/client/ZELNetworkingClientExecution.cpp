@@ -94,28 +94,27 @@ ZELAPIResponseFutureAndCancelToken ZELNetworkingClient::executeDataTaskWithReque
 
   // Request building usually hands over a request future already resolved: the steps that would
   // run inline on the immediate executor then run here directly, without futures between them.
-  std::optional<ZELFuture<ZELRequestTaskResultTriple>> tripleFuture;
+  // Cancelling before the request future completes takes effect once the task has started.
   std::optional<ZELAPIResponseFuture> outcome;
+  std::function<void()> cancel = [] {};
   if (const auto built = reqFuture->peek(); built && built->ok()) {
     try {
       auto triple = start(built->value());
-      tripleFuture = ZELFuture<ZELRequestTaskResultTriple>::withValue(triple);
+      cancel = [task = triple.task] { task->cancel(); };
       outcome = run(triple);
     } catch (...) {
-      const Error error = detail::errorFromCurrentException();
-      if (!tripleFuture) tripleFuture = ZELFuture<ZELRequestTaskResultTriple>::withError(error);
-      outcome = ZELAPIResponseFuture::withError(error);
+      outcome = ZELAPIResponseFuture::withError(detail::errorFromCurrentException());
     }
   } else {
-    tripleFuture = ZELFutureMap::map(*reqFuture, immediate(), std::move(start));
-    outcome = ZELFutureMap::flatMap(*tripleFuture, immediate(), std::move(run));
+    auto tripleFuture = ZELFutureMap::map(*reqFuture, immediate(), std::move(start));
+    outcome = ZELFutureMap::flatMap(tripleFuture, immediate(), std::move(run));
+    cancel = [tripleFuture] {
+      tripleFuture.executor(
+          immediate(), [](const ZELRequestTaskResultTriple& triple) { triple.task->cancel(); },
+          nullptr);
+    };
   }
-  // Cancelling before the request future completes takes effect once the task has started.
-  auto token = ZELCancelToken::initWithExecutor(immediate(), [tripleFuture = *tripleFuture] {
-    tripleFuture.executor(
-        immediate(), [](const ZELRequestTaskResultTriple& triple) { triple.task->cancel(); },
-        nullptr);
-  });
+  auto token = ZELCancelToken::initWithExecutor(immediate(), std::move(cancel));
   return ZELAPIResponseFutureAndCancelToken::newWithCancelToken(std::move(token),
                                                                 std::move(*outcome));
 }

@@ -39,6 +39,10 @@ void ZELNetworkingClient::reportWillStart(
                 expected, detail::MetricsHandoff::kMetricsArrived)) {
           return;
         }
+        if (!NotificationCenter::defaultCenter().hasObserversForName(
+                ZELNetworkingClientRequestDidCollectMetricsNotification, self.get())) {
+          return;
+        }
         ZELExecutor::background()->execute([self, report, metrics = metrics.value()] {
           self->postDidCollectMetrics(*report, metrics);
         });
@@ -83,9 +87,11 @@ void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
     center.postNotificationName(ZELNetworkingClientRequestDidFinishNotification, this,
                                 std::move(userInfo));
   }
+  // The metrics are copied out of their future only for an observer.
   if (report.clientTask &&
       report.metricsHandoff.state.exchange(detail::MetricsHandoff::kResultStepPassed) ==
-          detail::MetricsHandoff::kMetricsArrived) {
+          detail::MetricsHandoff::kMetricsArrived &&
+      center.hasObserversForName(ZELNetworkingClientRequestDidCollectMetricsNotification, this)) {
     const auto metrics = report.clientTask->metricsFuture().peek();
     if (metrics && metrics->ok()) postDidCollectMetrics(report, metrics->value());
   }
