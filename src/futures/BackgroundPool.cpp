@@ -97,7 +97,8 @@ class BackgroundPool final : public ZELExecutor {
   }
 
   // Sleeps until woken, or until, as the standby, it finds an item held up. The first worker to
-  // go idle without a standby becomes it; it stops being it after a whole period without work.
+  // go idle without a standby becomes it; it stops being it after a whole period in which no
+  // item started or waited (a long item running alone keeps no timer going).
   void sleep(Worker& self, std::unique_lock<std::mutex>& lock) {
     idle_.push_back(&self);
     if (!standby_) standby_ = &self;
@@ -120,7 +121,7 @@ class BackgroundPool final : public ZELExecutor {
           ++looking_;
           return;
         }
-        if (running_ == 0) standby_ = nullptr;  // the pool is idle: sleep without a timer
+        standby_ = nullptr;  // nothing started or waited for a whole period: sleep without a timer
       }
       seen = started_;
     }
