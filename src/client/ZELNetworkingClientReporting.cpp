@@ -14,6 +14,16 @@
 #include "zel/transport/ZELNetworkingClientTask.h"
 
 namespace zel {
+namespace {
+
+// Whether did-collect-metrics would reach anyone: the metrics are copied out of their future
+// only then.
+bool didCollectMetricsObserved(const ZELNetworkingClient* sender) {
+  return NotificationCenter::defaultCenter().hasObserversForName(
+      ZELNetworkingClientRequestDidCollectMetricsNotification, sender);
+}
+
+}  // namespace
 
 void ZELNetworkingClient::reportWillStart(
     const std::shared_ptr<const RequestReport>& report) const {
@@ -39,10 +49,7 @@ void ZELNetworkingClient::reportWillStart(
                 expected, detail::MetricsHandoff::kMetricsArrived)) {
           return;
         }
-        if (!NotificationCenter::defaultCenter().hasObserversForName(
-                ZELNetworkingClientRequestDidCollectMetricsNotification, self.get())) {
-          return;
-        }
+        if (!didCollectMetricsObserved(self.get())) return;
         ZELExecutor::background()->execute([self, report, metrics = metrics.value()] {
           self->postDidCollectMetrics(*report, metrics);
         });
@@ -51,11 +58,8 @@ void ZELNetworkingClient::reportWillStart(
 
 void ZELNetworkingClient::postDidCollectMetrics(const RequestReport& report,
                                                 const URLSessionTaskMetrics& metrics) const {
-  auto& center = NotificationCenter::defaultCenter();
-  if (!center.hasObserversForName(ZELNetworkingClientRequestDidCollectMetricsNotification, this)) {
-    return;
-  }
-  center.postNotificationName(
+  // Its callers asked first whether anyone observes it.
+  NotificationCenter::defaultCenter().postNotificationName(
       ZELNetworkingClientRequestDidCollectMetricsNotification, this,
       {{ZELNetworkingClientNotificationRequestKey, report.clientTask->request()},
        {ZELNetworkingClientNotificationMetricsKey, metrics}});
@@ -87,11 +91,10 @@ void ZELNetworkingClient::reportDidFinish(const RequestReport& report,
     center.postNotificationName(ZELNetworkingClientRequestDidFinishNotification, this,
                                 std::move(userInfo));
   }
-  // The metrics are copied out of their future only for an observer.
   if (report.clientTask &&
       report.metricsHandoff.state.exchange(detail::MetricsHandoff::kResultStepPassed) ==
           detail::MetricsHandoff::kMetricsArrived &&
-      center.hasObserversForName(ZELNetworkingClientRequestDidCollectMetricsNotification, this)) {
+      didCollectMetricsObserved(this)) {
     const auto metrics = report.clientTask->metricsFuture().peek();
     if (metrics && metrics->ok()) postDidCollectMetrics(report, metrics->value());
   }
